@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QStringList>
+
+// The verbs of the kd735 command-line tool. Each takes the arguments after the verb and returns
+// the exit code: 0 on success, 1 with a message on stderr for bad input or a failed operation.
+namespace kd735::cli {
+
+// Options every verb may carry, taken out of the argument list before the verb sees it.
+struct GlobalOptions {
+  bool simulate = false;  // attach to the simulated instrument instead of the USB bus
+  bool log = false;       // print the link's numbered log lines to stderr
+};
+
+// Instrument files (local files): describe, picture, block, listname.
+int Describe(const QStringList& args, const GlobalOptions& options);
+int Picture(const QStringList& args, const GlobalOptions& options);
+int Block(const QStringList& args, const GlobalOptions& options);
+int ListName(const QStringList& args, const GlobalOptions& options);
+
+// The instrument link: list, dump, key, message, screen, read.
+int List(const QStringList& args, const GlobalOptions& options);
+int Dump(const QStringList& args, const GlobalOptions& options);
+int Key(const QStringList& args, const GlobalOptions& options);
+int Message(const QStringList& args, const GlobalOptions& options);
+int Screen(const QStringList& args, const GlobalOptions& options);
+int Read(const QStringList& args, const GlobalOptions& options);
+
+// The Word report: report.
+int Report(const QStringList& args, const GlobalOptions& options);
+
+// Writes "kd735: <text>" to stderr and returns 1.
+int Fail(const QString& text);
+
+// Writes one line (UTF-8) to stdout.
+void PrintLine(const QString& text);
+
+}  // namespace kd735::cli
