@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "panel/screen_column.h"
 
@@ -10,27 +11,61 @@ namespace {
 
 constexpr QImage::Format kSurfaceFormat = QImage::Format_RGB32;
 
-// Copies the tiles of the packet's four columns into the image rows. Only copies of pre-drawn
-// pixels happen here; the scale is a constant so that each tile row is one fixed-size move.
-template <int S>
-void CopyColumnTiles(uchar* bits, qsizetype bytesPerLine, const ScreenGeometry& g,
-                     const std::uint32_t* tiles, int schemeOffset, const Packet& packet) {
-  constexpr int kTileHeight = 8 * S;
-  constexpr int kTilePixels = S * kTileHeight;
+// Copies row r of N tiles side by side into one image row.
+template <int S, std::size_t... I>
+inline void CopyTileRow(uchar* row, const std::uint32_t* const* tile, int r,
+                        std::index_sequence<I...>) {
   constexpr std::size_t kRowBytes = S * sizeof(std::uint32_t);
-  const int firstColumn = packet[kScreenFirstColumnByte];
-  for (int i = 0; i < kScreenColumnsPerPacket; ++i) {
-    const int x = g.margin + S * (firstColumn + i);
-    if (x + S > g.width) break;  // the remaining columns lie further right still
-    const std::uint8_t* column = packet.data() + kScreenColumnsOffset + kScreenColumnBytes * i;
-    // Top band (byte 7) first, so the rows are written downwards.
-    for (int j = kScreenColumnBytes - 1; j >= 0; --j) {
-      const std::uint32_t* tile = tiles + (schemeOffset + column[j]) * kTilePixels;
-      uchar* dst = bits + (g.margin + S * ScreenColumnBandTop(j)) * bytesPerLine +
-                   x * qsizetype(sizeof(std::uint32_t));
-      for (int r = 0; r < kTileHeight; ++r, dst += bytesPerLine)
-        std::memcpy(dst, tile + r * S, kRowBytes);
-    }
+  (std::memcpy(row + I * kRowBytes, tile[I] + r * S, kRowBytes), ...);
+}
+
+// Copies the tiles of the first N columns of a packet, band by band and row by row, so that the
+// N tile rows of one image row are written side by side. Scale, column count and tile height
+// are constants: every tile row becomes one fixed-size move and the loops unroll.
+template <int S, int N, std::size_t... R>
+void CopyColumnTiles(uchar* origin, qsizetype bytesPerLine, const std::uint32_t* tiles,
+                     int schemeOffset, const std::uint8_t* columns, std::index_sequence<R...>) {
+  constexpr int kTilePixels = S * 8 * S;
+  // Top band (byte 7) first, so the image rows are written downwards.
+  for (int j = kScreenColumnBytes - 1; j >= 0; --j) {
+    const std::uint32_t* tile[N];
+    for (int i = 0; i < N; ++i)
+      tile[i] = tiles + (schemeOffset + columns[kScreenColumnBytes * i + j]) * kTilePixels;
+    uchar* row = origin + S * ScreenColumnBandTop(j) * bytesPerLine;
+    (CopyTileRow<S>(row + qsizetype(R) * bytesPerLine, tile, int(R), std::make_index_sequence<N>()),
+     ...);
+  }
+}
+
+template <int S, int N>
+void CopyColumnTiles(uchar* origin, qsizetype bytesPerLine, const std::uint32_t* tiles,
+                     int schemeOffset, const std::uint8_t* columns) {
+  CopyColumnTiles<S, N>(origin, bytesPerLine, tiles, schemeOffset, columns,
+                        std::make_index_sequence<8 * S>());
+}
+
+// Draws the packet's columns that fit wholly inside the surface; columns beyond the picture
+// land in the right margin as long as they fit.
+template <int S>
+void DrawColumns(uchar* bits, qsizetype bytesPerLine, const ScreenGeometry& g,
+                 const std::uint32_t* tiles, int schemeOffset, const Packet& packet) {
+  const int first = packet[kScreenFirstColumnByte];
+  const int lastFitting = (g.width - g.margin - S) / S;  // the rightmost column that fits
+  const int visible = std::clamp(lastFitting - first + 1, 0, kScreenColumnsPerPacket);
+  uchar* origin =
+      bits + g.margin * bytesPerLine + (g.margin + S * first) * qsizetype(sizeof(std::uint32_t));
+  const std::uint8_t* columns = packet.data() + kScreenColumnsOffset;
+  switch (visible) {
+    case 4:
+      return CopyColumnTiles<S, 4>(origin, bytesPerLine, tiles, schemeOffset, columns);
+    case 3:
+      return CopyColumnTiles<S, 3>(origin, bytesPerLine, tiles, schemeOffset, columns);
+    case 2:
+      return CopyColumnTiles<S, 2>(origin, bytesPerLine, tiles, schemeOffset, columns);
+    case 1:
+      return CopyColumnTiles<S, 1>(origin, bytesPerLine, tiles, schemeOffset, columns);
+    default:
+      return;
   }
 }
 
@@ -55,9 +90,9 @@ void ScreenSurface::DrawScreenPacket(const Packet& packet) {
   const qsizetype bytesPerLine = backBuffer_.bytesPerLine();
   const int schemeOffset = inverted_ ? ScreenTiles::kInvertedOffset : 0;
   if (geometry_.scale == 2)
-    CopyColumnTiles<2>(bits, bytesPerLine, geometry_, tiles_.Data(), schemeOffset, packet);
+    DrawColumns<2>(bits, bytesPerLine, geometry_, tiles_.Data(), schemeOffset, packet);
   else
-    CopyColumnTiles<1>(bits, bytesPerLine, geometry_, tiles_.Data(), schemeOffset, packet);
+    DrawColumns<1>(bits, bytesPerLine, geometry_, tiles_.Data(), schemeOffset, packet);
 
   // Column 0 opens a new pass: frame it and show it.
   if (packet[kScreenFirstColumnByte] == 0) {
