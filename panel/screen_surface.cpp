@@ -52,6 +52,7 @@ void DrawColumns(uchar* bits, qsizetype bytesPerLine, const ScreenGeometry& g,
   const int first = packet[kScreenFirstColumnByte];
   const int lastFitting = (g.width - g.margin - S) / S;  // the rightmost column that fits
   const int visible = std::clamp(lastFitting - first + 1, 0, kScreenColumnsPerPacket);
+  if (visible == 0) return;
   uchar* origin =
       bits + g.margin * bytesPerLine + (g.margin + S * first) * qsizetype(sizeof(std::uint32_t));
   const std::uint8_t* columns = packet.data() + kScreenColumnsOffset;
@@ -65,7 +66,7 @@ void DrawColumns(uchar* bits, qsizetype bytesPerLine, const ScreenGeometry& g,
     case 1:
       return CopyColumnTiles<S, 1>(origin, bytesPerLine, tiles, schemeOffset, columns);
     default:
-      return;
+      return;  // none fits
   }
 }
 
@@ -87,6 +88,7 @@ void ScreenSurface::DrawScreenPacket(const Packet& packet) {
 
   // One detach check per packet; the tile copies then write straight into the pixels.
   uchar* bits = backBuffer_.bits();
+  if (!bits) return;  // no pixels (allocation failed)
   const qsizetype bytesPerLine = backBuffer_.bytesPerLine();
   const int schemeOffset = inverted_ ? ScreenTiles::kInvertedOffset : 0;
   if (geometry_.scale == 2)
@@ -105,6 +107,7 @@ void ScreenSurface::DrawBorder() {
   const int w = geometry_.width;
   const int h = geometry_.height;
   uchar* bits = backBuffer_.bits();
+  if (!bits) return;  // no pixels (allocation failed)
   const qsizetype bytesPerLine = backBuffer_.bytesPerLine();
   const auto pixel = [=](int x, int y) {
     return reinterpret_cast<std::uint32_t*>(bits + y * bytesPerLine) + x;
