@@ -65,6 +65,10 @@ class UsbBus {
   // Called after each arrival or removal of a device, on any thread; the link moves the
   // notification to the UI thread itself. An empty function switches notification off.
   virtual void SetDeviceChangeCallback(std::function<void()> callback) = 0;
+
+  // True when the last open failed for lack of permission on the device node (the udev rule is
+  // missing), so the link can tell the user how to fix it.
+  virtual bool AccessDenied() const { return false; }
 };
 
 }  // namespace kd735
