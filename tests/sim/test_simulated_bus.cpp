@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "link/command_protocol.h"
+#include "sim/simulated_bus.h"
+
+namespace kd735::sim {
+namespace {
+
+using Outcome = StreamChannel::Outcome;
+
+SimulatedBus::Options Quick() {
+  SimulatedBus::Options o;
+  o.timeoutCapMs = 0;  // transfers that cannot complete fail at once
+  return o;
+}
+
+bool Send(CommandChannel& channel, std::uint16_t command, std::uint16_t data) {
+  TransferRecord record = MakeTransferRecord(kCommandEndpoint, BuildCommandPacket(command, data));
+  std::uint32_t bytes = 0;
+  return channel.Transfer(record, 1000, bytes);
+}
+
+bool Read(CommandChannel& channel, Packet& reply) {
+  TransferRecord record = MakeTransferRecord(kReplyEndpoint);
+  std::uint32_t bytes = 0;
+  const bool ok = channel.Transfer(record, 500, bytes);
+  reply = record.DataPacket();
+  return ok && bytes == kPacketSize;
+}
+
+TEST(SimulatedBus, DevicesComeAndGoWithNotifications) {
+  SimulatedBus bus(Quick());
+  int changes = 0;
+  bus.SetDeviceChangeCallback([&] { ++changes; });
+  const QString first = bus.AttachInstrument(1);
+  const QString foreign = bus.AttachForeignDevice(0x04B4, 0x1004);
+  const QString second = bus.AttachInstrument(2);
+  EXPECT_EQ(changes, 3);
+
+  auto list = bus.ListDevices();
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].DevPath, first);
+  EXPECT_EQ(list[0].LocationInfo, QStringLiteral("KD735 N 00123"));
+  EXPECT_TRUE(list[0].HardwareID.contains(InstrumentHardwareId()));
+  EXPECT_EQ(list[2].LocationInfo, QStringLiteral("KD735 N 00124"));
+  EXPECT_FALSE(list[1].HardwareID.contains(InstrumentHardwareId()));
+  EXPECT_TRUE(list[1].HardwareID.contains(QStringLiteral("USB\\VID_04B4&PID_1004")));
+  EXPECT_EQ(bus.OpenCommandChannel(foreign), nullptr);
+  EXPECT_EQ(bus.OpenCommandChannel(QStringLiteral("sim:99")), nullptr);
+
+  EXPECT_TRUE(bus.Detach(first));
+  EXPECT_FALSE(bus.Detach(first));
+  EXPECT_EQ(changes, 4);
+  list = bus.ListDevices();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].DevPath, foreign);
+
+  bus.SetDeviceChangeCallback({});
+  bus.AttachInstrument(3, QStringLiteral("00777"));
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(bus.ListDevices().back().LocationInfo, QStringLiteral("KD735 N 00777"));
+}
+
+TEST(SimulatedBus, CommandsRepliesAndStreamTravelOverTheChannels) {
+  SimulatedBus bus(Quick());
+  const QString path = bus.AttachInstrument();
+  auto command = bus.OpenCommandChannel(path);
+  auto stream = bus.OpenStreamChannel(path);
+  ASSERT_TRUE(command && stream);
+
+  Packet reply;
+  EXPECT_FALSE(Read(*command, reply));  // nothing asked yet
+  EXPECT_EQ(ReplyWord(reply, 0), 0);
+  ASSERT_TRUE(Send(*command, command::kPrepare, 0));
+  ASSERT_TRUE(Send(*command, command::kListFiles, kBscanFileKind));
+  ASSERT_TRUE(Read(*command, reply));
+  EXPECT_EQ(ReplyWord(reply, 0), kListingReplyWord);
+  EXPECT_EQ(ReplyWord(reply, 2), 2);
+
+  TransferSizeRecord size = MakeTransferSizeRecord();
+  EXPECT_TRUE(stream->SetTransferSize(size, 500));
+  TransferRecord record = MakeTransferRecord(kStreamEndpoint);
+  for (int i = 0; i < 32; ++i) {
+    ASSERT_TRUE(stream->Submit(record));
+    EXPECT_FALSE(stream->Submit(record));  // one transfer at a time
+    std::uint32_t bytes = 0;
+    ASSERT_EQ(stream->Wait(500, bytes), Outcome::kCompleted);
+    EXPECT_EQ(bytes, 64u);
+    EXPECT_EQ(record.Data()[3], 4 * i);
+  }
+  std::uint32_t bytes = 0;
+  EXPECT_EQ(stream->Wait(500, bytes), Outcome::kFailed);  // nothing submitted
+
+  ASSERT_TRUE(Send(*command, command::kKey, key::kEnter));
+  bus.WithInstrument(path, [](Instrument& i) { EXPECT_EQ(i.CurrentPage(), Page::kMenu); });
+}
+
+TEST(SimulatedBus, StalledStreamTimesOutAndAbortFreesTheRecord) {
+  SimulatedBus bus(Quick());
+  const QString path = bus.AttachInstrument();
+  auto stream = bus.OpenStreamChannel(path);
+  bus.WithInstrument(path, [](Instrument& i) { i.Faults().stallStream = true; });
+  TransferRecord record = MakeTransferRecord(kStreamEndpoint);
+  ASSERT_TRUE(stream->Submit(record));
+  std::uint32_t bytes = 7;
+  EXPECT_EQ(stream->Wait(500, bytes), Outcome::kTimedOut);
+  EXPECT_EQ(stream->Wait(500, bytes), Outcome::kTimedOut);
+  EXPECT_EQ(bytes, 7u);
+  stream->Abort();
+  EXPECT_EQ(stream->Wait(500, bytes), Outcome::kFailed);
+  // The stream resumes once the stall ends.
+  bus.WithInstrument(path, [](Instrument& i) { i.Faults().stallStream = false; });
+  ASSERT_TRUE(stream->Submit(record));
+  EXPECT_EQ(stream->Wait(500, bytes), Outcome::kCompleted);
+  EXPECT_TRUE(stream->Cancel());
+}
+
+TEST(SimulatedBus, DetachedDeviceFailsEveryTransferAtOnce) {
+  SimulatedBus bus;  // full time-outs: a failure that waited would make this test slow, not fail
+  const QString path = bus.AttachInstrument();
+  auto command = bus.OpenCommandChannel(path);
+  auto stream = bus.OpenStreamChannel(path);
+  TransferRecord record = MakeTransferRecord(kStreamEndpoint);
+  ASSERT_TRUE(stream->Submit(record));
+  ASSERT_TRUE(bus.Detach(path));
+
+  std::uint32_t bytes = 0;
+  EXPECT_EQ(stream->Wait(100000, bytes), Outcome::kFailed);
+  EXPECT_FALSE(stream->Submit(record));
+  Packet reply;
+  EXPECT_FALSE(Read(*command, reply));
+  EXPECT_FALSE(Send(*command, command::kConnect, 0));
+  EXPECT_EQ(bus.OpenCommandChannel(path), nullptr);
+  EXPECT_TRUE(stream->Cancel());
+}
+
+TEST(SimulatedBus, UnplugInTheMiddleOfAFile) {
+  SimulatedBus bus(Quick());
+  const QString path = bus.AttachInstrument();
+  std::atomic<int> changes = 0;
+  bus.SetDeviceChangeCallback([&] { ++changes; });
+  auto command = bus.OpenCommandChannel(path);
+  bus.UnplugAfterReplies(path, 1 + 40);  // the listing reply and 40 file packets
+  ASSERT_TRUE(Send(*command, command::kListFiles, kMeasureFileKind));
+  Packet reply;
+  ASSERT_TRUE(Read(*command, reply));
+  ASSERT_TRUE(Send(*command, command::kReadFile, 0));
+  int packets = 0;
+  while (Read(*command, reply)) ++packets;
+  EXPECT_EQ(packets, 40);
+  EXPECT_EQ(changes, 1);
+  EXPECT_TRUE(bus.ListDevices().empty());
+  EXPECT_FALSE(Send(*command, command::kPrepare, 0));
+}
+
+TEST(SimulatedBus, ReaderThreadAndUiThreadRunSideBySide) {
+  SimulatedBus bus;
+  const QString path = bus.AttachInstrument();
+  auto command = bus.OpenCommandChannel(path);
+  auto stream = bus.OpenStreamChannel(path);
+  std::atomic<int> completed = 0;
+  std::thread reader([&] {
+    TransferRecord record = MakeTransferRecord(kStreamEndpoint);
+    for (;;) {
+      PrepareTransferHeader(record, kStreamEndpoint);
+      if (!stream->Submit(record)) break;
+      std::uint32_t bytes = 0;
+      const Outcome outcome = stream->Wait(500, bytes);
+      if (outcome == Outcome::kCompleted) ++completed;
+      if (outcome == Outcome::kTimedOut) stream->Abort();
+    }
+  });
+  while (completed < 10) std::this_thread::yield();
+  for (int i = 0; i < 200; ++i) {
+    Send(*command, command::kKey, i % 2 ? key::kUp : key::kDown);
+    if (i == 100) bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = true; });
+    if (i == 150) bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = false; });
+  }
+  bus.Detach(path);  // ends the reader: its next Submit fails
+  reader.join();
+}
+
+TEST(SimulatedBus, MessageFrameFollowsTheBusClock) {
+  SimulatedBus bus(Quick());
+  const QString path = bus.AttachInstrument();
+  auto command = bus.OpenCommandChannel(path);
+  Packet packet = BuildCommandPacket(command::kScreenMessage, 50);  // one second
+  packet[7] = 'A';
+  TransferRecord record = MakeTransferRecord(kCommandEndpoint, packet);
+  std::uint32_t bytes = 0;
+  ASSERT_TRUE(command->Transfer(record, 1000, bytes));
+  bool shown = false;
+  bus.WithInstrument(path, [&](Instrument& i) { shown = i.MessageShown(); });
+  EXPECT_TRUE(shown);
+  bus.AdvanceClock(1000);
+  bus.WithInstrument(path, [&](Instrument& i) { shown = i.MessageShown(); });
+  EXPECT_FALSE(shown);
+}
+
+}  // namespace
+}  // namespace kd735::sim
