@@ -201,10 +201,15 @@ bool LinkController::OpenCommandChannel(const QString& devPath) {
   return commandChannel_ != nullptr;
 }
 
+bool LinkController::TransferCommandPacket(const Packet& data, std::uint32_t& bytesReturned) {
+  TransferRecord record = MakeTransferRecord(kCommandEndpoint, data);
+  bytesReturned = 0;
+  return commandChannel_ && commandChannel_->Transfer(record, kCommandWaitMs, bytesReturned);
+}
+
 bool LinkController::SendCommand(std::uint16_t command, std::uint16_t data) {
-  TransferRecord record = MakeTransferRecord(kCommandEndpoint, BuildCommandPacket(command, data));
   std::uint32_t bytes = 0;
-  const bool ok = commandChannel_ && commandChannel_->Transfer(record, kCommandWaitMs, bytes);
+  const bool ok = TransferCommandPacket(BuildCommandPacket(command, data), bytes);
   LogEvent(CommandLogLine(command, data, ok));
   return ok;
 }
