@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "files/file_record.h"
+
+// Local instrument files: the stored 2133 bytes of a record, no header. Loading accepts 2133 to
+// 4265 bytes and reads the first 2133; saving writes exactly 2133 bytes, atomically. Failures come
+// back as the user-facing message text (lines broken by "\r"), never as exceptions.
+namespace kd735 {
+
+// Which of the two file lists a local file belongs to.
+enum class ListKind { Measure, Bscan };
+
+// Texts of the load and save dialogs of one list.
+struct ListDialogTexts {
+  QString loadTitle;  // "Загрузить файл измерения КД735 в список"
+  QString saveTitle;  // "Сохранить файл измерения КД735"
+  QString defaultExtension;  // "KDMesuare" (no dot)
+  QString loadDefaultName;   // "NoName.KDMesuare"
+  QString filter;            // "*.KDMesuare|*.KDMesuare|*.*|*.*" (shown name|mask pairs)
+};
+ListDialogTexts DialogTexts(ListKind kind);
+
+// ".KDMesuare" or ".KDBscan".
+QString LocalFileExtension(ListKind kind);
+
+// True for a length the loader accepts (length / 2133, remainder dropped, is 1).
+bool IsAcceptedLocalFileSize(qint64 size);
+
+// Result of loading: on success `content` holds the record (bytes 2133..4095 zero) and
+// `entryText` the file name without its folder; on failure `content` is null and `error` holds
+// the message to show in an error box.
+struct LoadedFile {
+  std::unique_ptr<TKD735FileContent> content;
+  QString entryText;
+  QString error;
+  bool ok() const { return content != nullptr; }
+};
+LoadedFile LoadLocalFile(const QString& path);
+
+// Writes record bytes 0..2132 to path through a temporary file in the same folder that replaces
+// the target only when complete, so a failed save never leaves a truncated file under that name.
+// Returns an empty string on success, else the system's error text.
+QString SaveLocalFile(RecordView record, const QString& path);
+
+// Default name proposed when saving an entry: the entry text itself when its extension (from the
+// last dot, compared case-sensitively) is the list's own, otherwise the text without its first
+// four characters followed by that extension ("001  TEST0001 N005" -> " TEST0001 N005.KDMesuare").
+QString DefaultSaveName(const QString& entryText, ListKind kind);
+
+// Message texts of loading and saving ("\r" breaks lines). fullName is the path as chosen.
+QString MissingFileMessage(const QString& fullName);  // "Файл с именем \r<name>\rНе существует"
+QString BadSizeMessage(const QString& fullName);  // "Неправильный размер файла ..."
+QString OverwriteQuestion(const QString& fullName);  // "... уже существует. Перезаписать его?"
+QString NoSelectedEntryMessage();  // "Нет отмеченных файлов в списке"
+QString EntryDataErrorMessage(const QString& entryText);  // "Ошибка данных в элементе списка ..."
+
+}  // namespace kd735

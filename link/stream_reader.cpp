@@ -1,0 +1,118 @@
+#include "link/stream_reader.h"
+
+#include <QEventLoop>
+#include <QMetaObject>
+#include <algorithm>
+
+namespace kd735 {
+
+TUSB_Thread::TUSB_Thread(QObject* uiReceiver, HandOff handOff)
+    : uiReceiver_(uiReceiver), handOff_(std::move(handOff)) {}
+
+TUSB_Thread::~TUSB_Thread() { StopAndWait(); }
+
+bool TUSB_Thread::OpenStream(UsbBus& bus, const QString& devPath) {
+  channel_ = bus.OpenStreamChannel(devPath);
+  return channel_ != nullptr;
+}
+
+bool TUSB_Thread::CancelStream() { return channel_ && channel_->Cancel(); }
+
+void TUSB_Thread::Resume() {
+  if (ended_.load() || terminate_.load()) return;
+  {
+    std::lock_guard lock(gateMutex_);
+    suspended_.store(false);
+  }
+  gate_.notify_all();
+  if (!started_) {
+    started_ = true;
+    start(QThread::LowPriority);
+  }
+}
+
+void TUSB_Thread::Suspend() {
+  if (ended_.load()) return;
+  std::lock_guard lock(gateMutex_);
+  suspended_.store(true);
+}
+
+bool TUSB_Thread::IsSuspended() const { return suspended_.load() && !ended_.load(); }
+
+void TUSB_Thread::Terminate() {
+  {
+    std::lock_guard lock(gateMutex_);
+    terminate_.store(true);
+  }
+  gate_.notify_all();
+  // A reader that never ran has nothing to wait for.
+  if (!started_) ended_.store(true);
+}
+
+void TUSB_Thread::StopAndWait() {
+  Terminate();
+  if (!started_) return;
+  if (!ended_.load()) {
+    // Connected before the check, so the end cannot slip between the two.
+    QEventLoop loop;
+    connect(this, &TUSB_Thread::bodyEnded, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    if (!ended_.load()) loop.exec();
+  }
+  wait();
+}
+
+void TUSB_Thread::SleepUnlessTerminated(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(gateMutex_);
+  gate_.wait_until(lock, deadline, [this] { return terminate_.load(); });
+}
+
+void TUSB_Thread::run() {
+  using Clock = std::chrono::steady_clock;
+  if (channel_) {
+    TransferSizeRecord size = MakeTransferSizeRecord(kStreamEndpoint, kPacketSize);
+    channel_->SetTransferSize(size, waitTimeout_.load());  // the result does not matter
+  }
+  receivedBytes_.store(0);
+
+  while (!terminate_.load()) {
+    {
+      std::unique_lock lock(gateMutex_);
+      gate_.wait(lock, [this] { return !suspended_.load() || terminate_.load(); });
+    }
+    if (terminate_.load()) break;
+
+    PrepareTransferHeader(record_, kStreamEndpoint);
+    const bool submitted = channel_ && channel_->Submit(record_);
+
+    // The handler draws the packet of the previous cycle while this one is in flight.
+    QMetaObject::invokeMethod(
+        uiReceiver_, [this] { handOff_(streamPacket_); }, Qt::BlockingQueuedConnection);
+
+    const int timeout = waitTimeout_.load();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    std::uint32_t bytes = 0;
+    const StreamChannel::Outcome outcome =
+        submitted ? channel_->Wait(timeout, bytes) : StreamChannel::Outcome::kFailed;
+    switch (outcome) {
+      case StreamChannel::Outcome::kCompleted: {
+        const auto data = record_.Data();
+        std::copy(data.begin(), data.end(), streamPacket_.begin());
+        receivedBytes_.fetch_add(kPacketSize);
+        break;
+      }
+      case StreamChannel::Outcome::kTimedOut:
+        // The record must not be reused while the transfer is still in flight.
+        channel_->Abort();
+        break;
+      case StreamChannel::Outcome::kFailed:
+        // A gone device fails at once; pausing keeps the loop from spinning.
+        SleepUnlessTerminated(deadline);
+        break;
+    }
+  }
+
+  ended_.store(true);
+  Q_EMIT bodyEnded();
+}
+
+}  // namespace kd735
