@@ -59,7 +59,7 @@ OpenError ErrorOf(int libusbError) {
 
 }  // namespace
 
-struct DeviceHandle;
+struct LibusbDeviceHandle;
 
 struct LibusbBus::Context {
   libusb_context* usb = nullptr;
@@ -74,7 +74,7 @@ struct LibusbBus::Context {
   // across a libusb call, so the event thread (hotplug) cannot deadlock with an opening thread.
   std::mutex mu;
   struct Open {
-    std::weak_ptr<DeviceHandle> handle;
+    std::weak_ptr<LibusbDeviceHandle> handle;
     std::shared_ptr<std::atomic<bool>> gone;
   };
   std::map<QString, Open> open;  // by device path
@@ -91,13 +91,13 @@ struct LibusbBus::Context {
 };
 
 // One open device: the libusb handle with the interface claimed, shared by both channels.
-struct DeviceHandle {
+struct LibusbDeviceHandle {
   std::shared_ptr<LibusbBus::Context> context;
   libusb_device_handle* handle = nullptr;
   QString path;
   std::shared_ptr<std::atomic<bool>> gone = std::make_shared<std::atomic<bool>>(false);
 
-  ~DeviceHandle() {
+  ~LibusbDeviceHandle() {
     {
       std::lock_guard lock(context->mu);
       const auto it = context->open.find(path);
@@ -116,7 +116,7 @@ namespace {
 // into memory the caller has already reused.
 class TransferSlot {
  public:
-  explicit TransferSlot(std::shared_ptr<DeviceHandle> device)
+  explicit TransferSlot(std::shared_ptr<LibusbDeviceHandle> device)
       : device_(std::move(device)), transfer_(libusb_alloc_transfer(0)) {}
   ~TransferSlot() { libusb_free_transfer(transfer_); }
 
@@ -190,7 +190,7 @@ class TransferSlot {
     return true;
   }
 
-  const std::shared_ptr<DeviceHandle>& Device() const { return device_; }
+  const std::shared_ptr<LibusbDeviceHandle>& Device() const { return device_; }
 
  private:
   static void LIBUSB_CALL OnDone(libusb_transfer* transfer) {
@@ -202,7 +202,7 @@ class TransferSlot {
     self->cv_.notify_all();
   }
 
-  std::shared_ptr<DeviceHandle> device_;
+  std::shared_ptr<LibusbDeviceHandle> device_;
   libusb_transfer* transfer_;
   // Guards the fields below, written by the libusb event thread when a transfer completes.
   std::mutex mu_;
@@ -228,7 +228,7 @@ void Release(std::shared_ptr<TransferSlot>& slot) {
 
 class LibusbCommandChannel : public CommandChannel {
  public:
-  explicit LibusbCommandChannel(std::shared_ptr<DeviceHandle> device)
+  explicit LibusbCommandChannel(std::shared_ptr<LibusbDeviceHandle> device)
       : slot_(std::make_shared<TransferSlot>(std::move(device))) {}
   ~LibusbCommandChannel() override { Release(slot_); }
 
@@ -257,7 +257,7 @@ class LibusbCommandChannel : public CommandChannel {
 
 class LibusbStreamChannel : public StreamChannel {
  public:
-  explicit LibusbStreamChannel(std::shared_ptr<DeviceHandle> device)
+  explicit LibusbStreamChannel(std::shared_ptr<LibusbDeviceHandle> device)
       : slot_(std::make_shared<TransferSlot>(std::move(device))) {}
   ~LibusbStreamChannel() override { Release(slot_); }
 
@@ -449,7 +449,7 @@ std::vector<TUSBPnPInfo> LibusbBus::ListDevices() {
 
     if (d.idVendor == kInstrumentVendor && d.idProduct == kInstrumentProduct) {
       // Only instruments are opened to read their strings; other devices stay untouched.
-      std::shared_ptr<DeviceHandle> shared;
+      std::shared_ptr<LibusbDeviceHandle> shared;
       {
         std::lock_guard lock(c.mu);
         const auto it = c.open.find(info.DevPath);
@@ -483,8 +483,8 @@ std::vector<TUSBPnPInfo> LibusbBus::ListDevices() {
 
 namespace {
 
-std::shared_ptr<DeviceHandle> OpenDevice(const std::shared_ptr<LibusbBus::Context>& context,
-                                         const QString& devPath) {
+std::shared_ptr<LibusbDeviceHandle> OpenDevice(const std::shared_ptr<LibusbBus::Context>& context,
+                                               const QString& devPath) {
   LibusbBus::Context& c = *context;
   if (!c.usb) {
     c.lastError = int(OpenError::kOther);
@@ -526,7 +526,7 @@ std::shared_ptr<DeviceHandle> OpenDevice(const std::shared_ptr<LibusbBus::Contex
   c.lastError = int(ErrorOf(r));
   if (r != LIBUSB_SUCCESS) return nullptr;
 
-  auto device = std::make_shared<DeviceHandle>();
+  auto device = std::make_shared<LibusbDeviceHandle>();
   device->context = context;
   device->handle = handle;
   device->path = devPath;
