@@ -357,7 +357,7 @@ std::set<QString> LibusbBus::Context::PresentPaths() {
   return paths;
 }
 
-LibusbBus::LibusbBus() : context_(std::make_shared<Context>()) {
+LibusbBus::LibusbBus(DeviceWatch watch) : context_(std::make_shared<Context>()) {
   Context& c = *context_;
   if (libusb_init(&c.usb) != LIBUSB_SUCCESS) {
     c.usb = nullptr;
@@ -369,7 +369,8 @@ LibusbBus::LibusbBus() : context_(std::make_shared<Context>()) {
       libusb_handle_events_timeout_completed(c.usb, &tv, nullptr);
     }
   });
-  if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+  if (watch == DeviceWatch::kHotplugWhereAvailable &&
+      libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
     c.hotplug = libusb_hotplug_register_callback(
                     c.usb,
                     libusb_hotplug_event(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |

@@ -244,5 +244,23 @@ TEST_F(LibusbBusTest, HotplugReportsArrivalAndRemoval) {
   EXPECT_EQ(changes, after);
 }
 
+TEST_F(LibusbBusTest, PollingNoticesArrivalAndRemovalWithoutHotplug) {
+  LibusbBus bus(LibusbBus::DeviceWatch::kPolling);
+  ASSERT_FALSE(bus.HasHotplug());
+  std::atomic<int> changes = 0;
+  bus.SetDeviceChangeCallback([&] { ++changes; });
+  const int devnum = bed_.AddInstrument("00123");
+  ASSERT_TRUE(Eventually([&] { return changes >= 1; }));
+  const QString path = FindInstrument(bus.ListDevices())->DevPath;
+  auto command = bus.OpenCommandChannel(path);
+  ASSERT_TRUE(command);
+
+  const int before = changes;
+  bed_.Unplug(devnum);
+  bed_.Remove(devnum);
+  EXPECT_TRUE(Eventually([&] { return changes > before; }));
+  EXPECT_FALSE(Send(*command, command::kConnect, 0));
+}
+
 }  // namespace
 }  // namespace kd735
