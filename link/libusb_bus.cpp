@@ -380,8 +380,9 @@ LibusbBus::LibusbBus(DeviceWatch watch) : context_(std::make_shared<Context>()) 
   }
   if (!c.hotplug) {
     // No hotplug events: compare the device list once a second.
-    c.poller = std::thread([&c] {
-      std::set<QString> known = c.PresentPaths();
+    // The first look is taken here, so that a device plugged in right after construction counts
+    // as an arrival.
+    c.poller = std::thread([&c, known = c.PresentPaths()]() mutable {
       std::unique_lock lock(c.pollMu);
       while (!c.stopping) {
         c.pollWake.wait_for(lock, 1s);

@@ -24,7 +24,7 @@ using Outcome = StreamChannel::Outcome;
 // that a fault fails the test instead of hanging it.
 template <typename Predicate>
 bool Eventually(Predicate done) {
-  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(10ms);
   return done();
 }
 
