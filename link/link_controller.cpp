@@ -165,11 +165,7 @@ void LinkController::StartStream(const QString& devPath) {
 }
 
 void LinkController::ReportAccessDenied() {
-  if (!bus_.AccessDenied()) return;
-  LogEvent(QStringLiteral(
-      "Нет прав доступа к прибору: установите правило udev link/60-kd735.rules "
-      "(sudo cp link/60-kd735.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules "
-      "&& sudo udevadm trigger) и переподключите прибор"));
+  if (bus_.LastOpenError() == OpenError::kAccessDenied) LogEvent(AccessDeniedHint());
 }
 
 void LinkController::StopStream() {

@@ -1,0 +1,1055 @@
+#include "report/docx_document.h"
+
+#include <QCryptographicHash>
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+
+#include <zip.h>
+
+namespace kd735 {
+
+namespace {
+
+constexpr unsigned kParseFlags =
+    pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration;
+
+constexpr const char* kRelsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr const char* kRelTypeBase =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+constexpr const char* kWordNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+constexpr const char* kWpNs =
+    "http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing";
+constexpr const char* kRNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+// 96 pixels per inch, as Word pastes a bitmap.
+constexpr long long kEmuPerPixel = 9525;
+
+// Largest package part we accept from a template (a guard against broken or hostile files).
+constexpr zip_uint64_t kMaxPartSize = 512ull * 1024 * 1024;
+
+struct StringWriter : pugi::xml_writer {
+  std::string* out;
+  explicit StringWriter(std::string* o) : out(o) {}
+  void write(const void* data, size_t size) override {
+    out->append(static_cast<const char*>(data), size);
+  }
+};
+
+std::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
+
+bool IsName(pugi::xml_node n, const char* name) { return std::strcmp(n.name(), name) == 0; }
+
+// Wrappers that may hold block-level content, rows or cells without changing what they count as.
+bool IsTransparentWrapper(pugi::xml_node n) {
+  return IsName(n, "w:sdt") || IsName(n, "w:sdtContent") || IsName(n, "w:customXml");
+}
+
+void CollectChildren(pugi::xml_node parent, const char* name, std::vector<pugi::xml_node>* out) {
+  for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+    if (IsName(c, name))
+      out->push_back(c);
+    else if (IsTransparentWrapper(c))
+      CollectChildren(c, name, out);
+  }
+}
+
+// Text an XML 1.0 document may hold: control characters other than tab, line feed and carriage
+// return, and the two non-characters, would make the file unreadable for Word.
+QString XmlSafe(const QString& s) {
+  QString out;
+  out.reserve(s.size());
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    const QChar c = s[i];
+    const char16_t u = c.unicode();
+    if (c.isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+      out += c;
+      out += s[++i];
+      continue;
+    }
+    if (c.isSurrogate()) continue;
+    if (u < 0x20 && u != '\t' && u != '\n' && u != '\r') continue;
+    if (u == 0xFFFE || u == 0xFFFF) continue;
+    out += c;
+  }
+  return out;
+}
+
+// Children of w:rPr and w:pPr in the order the file format requires.
+const std::initializer_list<const char*> kRunPropertyOrder = {"w:rStyle",
+                                                              "w:rFonts",
+                                                              "w:b",
+                                                              "w:bCs",
+                                                              "w:i",
+                                                              "w:iCs",
+                                                              "w:caps",
+                                                              "w:smallCaps",
+                                                              "w:strike",
+                                                              "w:dstrike",
+                                                              "w:outline",
+                                                              "w:shadow",
+                                                              "w:emboss",
+                                                              "w:imprint",
+                                                              "w:noProof",
+                                                              "w:snapToGrid",
+                                                              "w:vanish",
+                                                              "w:webHidden",
+                                                              "w:color",
+                                                              "w:spacing",
+                                                              "w:w",
+                                                              "w:kern",
+                                                              "w:position",
+                                                              "w:sz",
+                                                              "w:szCs",
+                                                              "w:highlight",
+                                                              "w:u",
+                                                              "w:effect",
+                                                              "w:bdr",
+                                                              "w:shd",
+                                                              "w:fitText",
+                                                              "w:vertAlign",
+                                                              "w:rtl",
+                                                              "w:cs",
+                                                              "w:em",
+                                                              "w:lang",
+                                                              "w:eastAsianLayout",
+                                                              "w:specVanish",
+                                                              "w:oMath",
+                                                              "w:ins",
+                                                              "w:del",
+                                                              "w:moveFrom",
+                                                              "w:moveTo",
+                                                              "w:rPrChange"};
+const std::initializer_list<const char*> kParagraphPropertyOrder = {"w:pStyle",
+                                                                    "w:keepNext",
+                                                                    "w:keepLines",
+                                                                    "w:pageBreakBefore",
+                                                                    "w:framePr",
+                                                                    "w:widowControl",
+                                                                    "w:numPr",
+                                                                    "w:suppressLineNumbers",
+                                                                    "w:pBdr",
+                                                                    "w:shd",
+                                                                    "w:tabs",
+                                                                    "w:suppressAutoHyphens",
+                                                                    "w:kinsoku",
+                                                                    "w:wordWrap",
+                                                                    "w:overflowPunct",
+                                                                    "w:topLinePunct",
+                                                                    "w:autoSpaceDE",
+                                                                    "w:autoSpaceDN",
+                                                                    "w:bidi",
+                                                                    "w:adjustRightInd",
+                                                                    "w:snapToGrid",
+                                                                    "w:spacing",
+                                                                    "w:ind",
+                                                                    "w:contextualSpacing",
+                                                                    "w:mirrorIndents",
+                                                                    "w:suppressOverlap",
+                                                                    "w:jc",
+                                                                    "w:textDirection",
+                                                                    "w:textAlignment",
+                                                                    "w:textboxTightWrap",
+                                                                    "w:outlineLvl",
+                                                                    "w:divId",
+                                                                    "w:cnfStyle",
+                                                                    "w:rPr",
+                                                                    "w:sectPr",
+                                                                    "w:pPrChange"};
+
+int OrderOf(const std::initializer_list<const char*>& order, const char* name) {
+  int i = 0;
+  for (const char* n : order) {
+    if (std::strcmp(n, name) == 0) return i;
+    ++i;
+  }
+  return i;  // unknown names sort last
+}
+
+// The child `name` of a property element, created at its place in the required order.
+pugi::xml_node PropertyChild(pugi::xml_node props, const char* name,
+                             const std::initializer_list<const char*>& order) {
+  if (pugi::xml_node c = props.child(name)) return c;
+  const int want = OrderOf(order, name);
+  for (pugi::xml_node c = props.first_child(); c; c = c.next_sibling()) {
+    if (c.type() == pugi::node_element && OrderOf(order, c.name()) > want)
+      return props.insert_child_before(name, c);
+  }
+  return props.append_child(name);
+}
+
+void SetVal(pugi::xml_node n, const char* value) {
+  pugi::xml_attribute a = n.attribute("w:val");
+  if (!a) a = n.append_attribute("w:val");
+  a.set_value(value);
+}
+
+pugi::xml_node FirstChildOrPrepend(pugi::xml_node parent, const char* name) {
+  if (pugi::xml_node c = parent.child(name)) return c;
+  return parent.prepend_child(name);
+}
+
+void ApplyRunFormat(pugi::xml_node rPr, const DocxRunFormat& f) {
+  if (f.fontName) {
+    pugi::xml_node fonts = PropertyChild(rPr, "w:rFonts", kRunPropertyOrder);
+    // Theme fonts override the named ones: drop them so the name holds.
+    for (const char* a : {"w:asciiTheme", "w:hAnsiTheme", "w:eastAsiaTheme", "w:cstheme"})
+      fonts.remove_attribute(a);
+    const std::string name = Utf8(XmlSafe(*f.fontName));
+    for (const char* a : {"w:ascii", "w:hAnsi", "w:eastAsia", "w:cs"}) {
+      pugi::xml_attribute at = fonts.attribute(a);
+      if (!at) at = fonts.append_attribute(a);
+      at.set_value(name.c_str());
+    }
+  }
+  if (f.bold) {
+    SetVal(PropertyChild(rPr, "w:b", kRunPropertyOrder), *f.bold ? "1" : "0");
+    SetVal(PropertyChild(rPr, "w:bCs", kRunPropertyOrder), *f.bold ? "1" : "0");
+  }
+  if (f.italic) {
+    SetVal(PropertyChild(rPr, "w:i", kRunPropertyOrder), *f.italic ? "1" : "0");
+    SetVal(PropertyChild(rPr, "w:iCs", kRunPropertyOrder), *f.italic ? "1" : "0");
+  }
+  if (f.color) {
+    pugi::xml_node color = PropertyChild(rPr, "w:color", kRunPropertyOrder);
+    for (const char* a : {"w:themeColor", "w:themeTint", "w:themeShade"}) color.remove_attribute(a);
+    SetVal(color, Utf8(*f.color).c_str());
+  }
+  if (f.halfPoints) {
+    const std::string v = std::to_string(*f.halfPoints);
+    SetVal(PropertyChild(rPr, "w:sz", kRunPropertyOrder), v.c_str());
+    SetVal(PropertyChild(rPr, "w:szCs", kRunPropertyOrder), v.c_str());
+  }
+}
+
+// Paragraphs directly in a cell (content controls included), in order.
+std::vector<pugi::xml_node> CellParagraphs(pugi::xml_node cell) {
+  std::vector<pugi::xml_node> out;
+  CollectChildren(cell, "w:p", &out);
+  return out;
+}
+
+// A new paragraph after `after` (or at the end of `parent` when after is null) whose properties
+// are a copy of `pPr` (may be null).
+pugi::xml_node NewParagraph(pugi::xml_node parent, pugi::xml_node after, pugi::xml_node pPr) {
+  pugi::xml_node p = after ? parent.insert_child_after("w:p", after) : parent.append_child("w:p");
+  if (pPr) {
+    pugi::xml_node copy = p.append_copy(pPr);
+    // A section break or a tracked change belongs to the original paragraph only.
+    copy.remove_child("w:sectPr");
+    copy.remove_child("w:pPrChange");
+  }
+  return p;
+}
+
+// Appends the runs of one line of text to a paragraph, before `before` (or at the end).
+void AddLineRuns(pugi::xml_node p, pugi::xml_node before, const QString& line, pugi::xml_node rPr) {
+  if (line.isEmpty()) return;
+  pugi::xml_node r = before ? p.insert_child_before("w:r", before) : p.append_child("w:r");
+  if (rPr) r.append_copy(rPr);
+  QString chunk;
+  auto flush = [&] {
+    if (chunk.isEmpty()) return;
+    pugi::xml_node t = r.append_child("w:t");
+    t.append_attribute("xml:space") = "preserve";
+    t.text().set(Utf8(chunk).c_str());
+    chunk.clear();
+  };
+  for (QChar c : line) {
+    if (c == u'\t') {
+      flush();
+      r.append_child("w:tab");
+    } else if (c == u'\v' || c == u'\f') {
+      flush();
+      r.append_child("w:br");
+    } else {
+      chunk += c;
+    }
+  }
+  flush();
+}
+
+// Splits on CR LF, CR or LF; a final line break ends the last line and starts no new one.
+QStringList SplitLines(const QString& text) {
+  QString t = text;
+  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  t.replace(u'\r', u'\n');
+  QStringList lines = t.split(u'\n');
+  if (lines.size() > 1 && lines.back().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+// Tokens of a field instruction; double quotes group a token with blanks.
+QStringList InstructionTokens(const QString& instr) {
+  QStringList out;
+  qsizetype i = 0;
+  while (i < instr.size()) {
+    while (i < instr.size() && instr[i].isSpace()) ++i;
+    if (i >= instr.size()) break;
+    QString tok;
+    if (instr[i] == u'"') {
+      ++i;
+      while (i < instr.size() && instr[i] != u'"') tok += instr[i++];
+      ++i;
+    } else {
+      while (i < instr.size() && !instr[i].isSpace()) tok += instr[i++];
+    }
+    out << tok;
+  }
+  return out;
+}
+
+// The variable a DOCVARIABLE instruction shows, or an empty string for any other field.
+QString DocVariableName(const QString& instr) {
+  const QStringList t = InstructionTokens(instr);
+  if (t.size() >= 2 && t[0].compare(QLatin1String("DOCVARIABLE"), Qt::CaseInsensitive) == 0)
+    return t[1];
+  return {};
+}
+
+void SetText(pugi::xml_node t, const std::string& value) {
+  if (!t.attribute("xml:space")) t.append_attribute("xml:space") = "preserve";
+  t.text().set(value.c_str());
+}
+
+std::string DirOf(const std::string& partName) {
+  const auto slash = partName.rfind('/');
+  return slash == std::string::npos ? std::string() : partName.substr(0, slash + 1);
+}
+
+// Resolves a relationship target against the folder of its source part.
+std::string ResolveTarget(const std::string& sourceDir, const std::string& target) {
+  std::string path = target.starts_with('/') ? target.substr(1) : sourceDir + target;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string seg = path.substr(start, end - start);
+    if (seg == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!seg.empty() && seg != ".") {
+      parts.push_back(seg);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const auto& p : parts) out += (out.empty() ? "" : "/") + p;
+  return out;
+}
+
+bool EndsWith(const char* s, const char* suffix) {
+  const size_t n = std::strlen(s), m = std::strlen(suffix);
+  return n >= m && std::strcmp(s + n - m, suffix) == 0;
+}
+
+}  // namespace
+
+DocxDocument::~DocxDocument() = default;
+
+std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QString* error) {
+  std::unique_ptr<DocxDocument> doc(new DocxDocument);
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(bytes.constData(), bytes.size(), 0, &ze);
+  zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &ze) : nullptr;
+  if (!za) {
+    *error = QStringLiteral("файл не является архивом .docx (%1)")
+                 .arg(QString::fromUtf8(zip_error_strerror(&ze)));
+    if (src) zip_source_free(src);
+    zip_error_fini(&ze);
+    return nullptr;
+  }
+  zip_error_fini(&ze);
+  const zip_int64_t count = zip_get_num_entries(za, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(za, i, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) continue;
+    const std::string name = st.name;
+    if (name.empty() || name.back() == '/') continue;  // folder entries carry nothing
+    if (st.size > kMaxPartSize) {
+      *error = QStringLiteral("часть %1 слишком велика").arg(QString::fromStdString(name));
+      zip_discard(za);
+      return nullptr;
+    }
+    std::string data(st.size, '\0');
+    zip_file_t* f = zip_fopen_index(za, i, 0);
+    const zip_int64_t n = f ? zip_fread(f, data.data(), st.size) : -1;
+    if (f) zip_fclose(f);
+    if (n != static_cast<zip_int64_t>(st.size)) {
+      *error = QStringLiteral("часть %1 не читается").arg(QString::fromStdString(name));
+      zip_discard(za);
+      return nullptr;
+    }
+    doc->AddPart(name, std::move(data)).store = name.find("/media/") != std::string::npos;
+  }
+  zip_discard(za);
+  if (!doc->Init(error)) return nullptr;
+  return doc;
+}
+
+bool DocxDocument::Init(QString* error) {
+  if (!FindPart("[Content_Types].xml") || !FindPart("_rels/.rels")) {
+    *error = QStringLiteral("в архиве нет описания частей документа Word");
+    return false;
+  }
+  for (pugi::xml_node rel : Xml("_rels/.rels").child("Relationships").children("Relationship")) {
+    if (EndsWith(rel.attribute("Type").value(), "/officeDocument")) {
+      mainPart_ = ResolveTarget("", rel.attribute("Target").value());
+      break;
+    }
+  }
+  if (mainPart_.empty() || !FindPart(mainPart_)) {
+    *error = QStringLiteral("в архиве нет основной части документа Word");
+    return false;
+  }
+  mainDir_ = DirOf(mainPart_);
+  pugi::xml_node root = Xml(mainPart_).document_element();
+  if (!IsName(root, "w:document") || std::strcmp(root.attribute("xmlns:w").value(), kWordNs) != 0 ||
+      !root.child("w:body")) {
+    *error = QStringLiteral("основная часть не является документом Word");
+    return false;
+  }
+  // A document made from a template is a document, not a template: Word refuses a .docx that
+  // declares its main part a template.
+  pugi::xml_node types = Xml("[Content_Types].xml").child("Types");
+  const std::string mainName = "/" + mainPart_;
+  for (pugi::xml_node o : types.children("Override")) {
+    if (mainName != o.attribute("PartName").value()) continue;
+    const std::string ct = o.attribute("ContentType").value();
+    if (ct.find("template.main+xml") != std::string::npos) {
+      o.attribute("ContentType")
+          .set_value(
+              "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml");
+      Touch("[Content_Types].xml");
+    }
+  }
+  return true;
+}
+
+DocxDocument::Part* DocxDocument::FindPart(const std::string& name) {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : it->second;
+}
+
+DocxDocument::Part& DocxDocument::AddPart(const std::string& name, std::string data) {
+  auto part = std::make_unique<Part>();
+  part->name = name;
+  part->data = std::move(data);
+  Part* p = part.get();
+  parts_.push_back(std::move(part));
+  index_[name] = p;
+  return *p;
+}
+
+pugi::xml_document& DocxDocument::Xml(const std::string& name) {
+  Part* p = FindPart(name);
+  if (!p) p = &AddPart(name, {});
+  if (!p->xml) {
+    p->xml = std::make_unique<pugi::xml_document>();
+    // A part that does not parse is treated as empty: the caller finds no elements in it.
+    p->xml->load_buffer(p->data.data(), p->data.size(), kParseFlags, pugi::encoding_utf8);
+  }
+  return *p->xml;
+}
+
+void DocxDocument::Touch(const std::string& name) {
+  if (Part* p = FindPart(name)) p->dirty = true;
+}
+
+QByteArray DocxDocument::Save(QString* error) {
+  for (auto& part : parts_) {
+    if (part->xml && part->dirty) {
+      part->data.clear();
+      StringWriter w(&part->data);
+      part->xml->save(w, "", pugi::format_raw, pugi::encoding_utf8);
+      part->dirty = false;
+    }
+  }
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* buf = zip_source_buffer_create(nullptr, 0, 0, &ze);
+  zip_t* za = buf ? zip_open_from_source(buf, ZIP_TRUNCATE, &ze) : nullptr;
+  if (!za) {
+    *error = QString::fromUtf8(zip_error_strerror(&ze));
+    if (buf) zip_source_free(buf);
+    zip_error_fini(&ze);
+    return {};
+  }
+  zip_error_fini(&ze);
+  zip_source_keep(buf);  // the archive's bytes are read from it after zip_close
+  auto fail = [&](const char* what) {
+    *error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(zip_strerror(za)));
+    zip_discard(za);
+    zip_source_free(buf);
+    return QByteArray();
+  };
+  for (auto& part : parts_) {
+    // The buffers are read at zip_close; part->data stays untouched until then.
+    zip_source_t* s = zip_source_buffer(za, part->data.data(), part->data.size(), 0);
+    if (!s) return fail("zip_source_buffer");
+    const zip_int64_t idx = zip_file_add(za, part->name.c_str(), s, ZIP_FL_ENC_UTF_8);
+    if (idx < 0) {
+      zip_source_free(s);
+      return fail("zip_file_add");
+    }
+    if (part->store) zip_set_file_compression(za, idx, ZIP_CM_STORE, 0);
+  }
+  if (zip_close(za) != 0) return fail("zip_close");
+
+  QByteArray out;
+  if (zip_source_open(buf) == 0) {
+    zip_source_seek(buf, 0, SEEK_END);
+    const zip_int64_t size = zip_source_tell(buf);
+    zip_source_seek(buf, 0, SEEK_SET);
+    if (size > 0) {
+      out.resize(size);
+      if (zip_source_read(buf, out.data(), size) != size) out.clear();
+    }
+    zip_source_close(buf);
+  }
+  zip_source_free(buf);
+  if (out.isEmpty()) *error = QStringLiteral("архив не собран");
+  return out;
+}
+
+std::string DocxDocument::RelsPathOf(const std::string& partName) const {
+  const std::string dir = DirOf(partName);
+  return dir + "_rels/" + partName.substr(dir.size()) + ".rels";
+}
+
+std::vector<std::string> DocxDocument::RelatedParts(const char* typeSuffix) {
+  std::vector<std::string> out;
+  const std::string rels = RelsPathOf(mainPart_);
+  if (!FindPart(rels)) return out;
+  for (pugi::xml_node rel : Xml(rels).child("Relationships").children("Relationship")) {
+    if (EndsWith(rel.attribute("Type").value(), typeSuffix) &&
+        std::strcmp(rel.attribute("TargetMode").value(), "External") != 0) {
+      std::string target = ResolveTarget(mainDir_, rel.attribute("Target").value());
+      if (FindPart(target)) out.push_back(std::move(target));
+    }
+  }
+  return out;
+}
+
+pugi::xml_node DocxDocument::SettingsRoot() {
+  if (!settingsPart_.empty()) return Xml(settingsPart_).child("w:settings");
+  std::vector<std::string> found = RelatedParts("/settings");
+  if (!found.empty()) {
+    pugi::xml_node root = Xml(found.front()).child("w:settings");
+    if (root) {
+      settingsPart_ = found.front();
+      return root;
+    }
+  }
+  // No settings part: make one, with its relationship and content type.
+  std::string name = mainDir_ + "settings.xml";
+  for (int n = 2; FindPart(name); ++n) name = mainDir_ + "settings" + std::to_string(n) + ".xml";
+  pugi::xml_document& xml = Xml(name);
+  xml.remove_children();
+  pugi::xml_node decl = xml.append_child(pugi::node_declaration);
+  decl.append_attribute("version") = "1.0";
+  decl.append_attribute("encoding") = "UTF-8";
+  decl.append_attribute("standalone") = "yes";
+  pugi::xml_node root = xml.append_child("w:settings");
+  root.append_attribute("xmlns:w") = kWordNs;
+  Touch(name);
+  settingsPart_ = name;
+
+  const std::string rels = RelsPathOf(mainPart_);
+  pugi::xml_document& relsXml = Xml(rels);
+  pugi::xml_node relsRoot = relsXml.child("Relationships");
+  if (!relsRoot) {
+    relsRoot = relsXml.append_child("Relationships");
+    relsRoot.append_attribute("xmlns") = kRelsNs;
+  }
+  pugi::xml_node rel = relsRoot.append_child("Relationship");
+  rel.append_attribute("Id") = "rIdKdSettings";
+  rel.append_attribute("Type") = (std::string(kRelTypeBase) + "settings").c_str();
+  rel.append_attribute("Target") = name.substr(mainDir_.size()).c_str();
+  Touch(rels);
+
+  pugi::xml_node types = Xml("[Content_Types].xml").child("Types");
+  pugi::xml_node o = types.append_child("Override");
+  o.append_attribute("PartName") = ("/" + name).c_str();
+  o.append_attribute("ContentType") =
+      "application/vnd.openxmlformats-officedocument.wordprocessingml.settings+xml";
+  Touch("[Content_Types].xml");
+  return root;
+}
+
+pugi::xml_node DocxDocument::DocVar(const QString& name) {
+  pugi::xml_node vars = SettingsRoot().child("w:docVars");
+  for (pugi::xml_node v : vars.children("w:docVar")) {
+    if (QString::fromUtf8(v.attribute("w:name").value()).compare(name, Qt::CaseInsensitive) == 0)
+      return v;
+  }
+  return {};
+}
+
+void DocxDocument::SetVariable(const QString& name, const QString& value) {
+  pugi::xml_node settings = SettingsRoot();
+  pugi::xml_node v = DocVar(name);
+  if (!v) {
+    pugi::xml_node vars = settings.child("w:docVars");
+    if (!vars) {
+      // Its place: after w:compat, before w:rsids and everything the format lists later.
+      static const char* const kAfter[] = {"w:rsids",
+                                           "m:mathPr",
+                                           "w:attachedSchema",
+                                           "w:themeFontLang",
+                                           "w:clrSchemeMapping",
+                                           "w:doNotIncludeSubdocsInStats",
+                                           "w:doNotAutoCompressPictures",
+                                           "w:forceUpgrade",
+                                           "w:captions",
+                                           "w:readModeInkLockDown",
+                                           "w:smartTagType",
+                                           "sl:schemaLibrary",
+                                           "w:shapeDefaults",
+                                           "w:doNotEmbedSmartTags",
+                                           "w:decimalSymbol",
+                                           "w:listSeparator"};
+      pugi::xml_node before;
+      for (pugi::xml_node c = settings.first_child(); c && !before; c = c.next_sibling()) {
+        for (const char* n : kAfter)
+          if (IsName(c, n) || std::strncmp(c.name(), "w14:", 4) == 0 ||
+              std::strncmp(c.name(), "w15:", 4) == 0) {
+            before = c;
+            break;
+          }
+      }
+      vars = before ? settings.insert_child_before("w:docVars", before)
+                    : settings.append_child("w:docVars");
+    }
+    v = vars.append_child("w:docVar");
+    v.append_attribute("w:name") = Utf8(XmlSafe(name)).c_str();
+    v.append_attribute("w:val");
+  }
+  v.attribute("w:val").set_value(Utf8(XmlSafe(value)).c_str());
+  Touch(settingsPart_);
+}
+
+std::optional<QString> DocxDocument::Variable(const QString& name) {
+  pugi::xml_node v = DocVar(name);
+  if (!v) return std::nullopt;
+  return QString::fromUtf8(v.attribute("w:val").value());
+}
+
+void DocxDocument::UpdateFields() {
+  UpdateFieldsIn(mainPart_);
+  for (const auto& p : RelatedParts("/header")) UpdateFieldsIn(p);
+  for (const auto& p : RelatedParts("/footer")) UpdateFieldsIn(p);
+}
+
+void DocxDocument::UpdateFieldsIn(const std::string& partName) {
+  struct Field {
+    std::string instr;
+    pugi::xml_node begin, separate;
+    std::vector<pugi::xml_node> texts;  // w:t of its shown result
+    bool inResult = false;
+  };
+  std::vector<Field> stack;
+  bool changed = false;
+
+  auto valueOf = [&](const QString& var) { return Utf8(Variable(var).value_or(QString())); };
+  auto finish = [&](Field& f, pugi::xml_node end) {
+    const QString var = DocVariableName(QString::fromUtf8(f.instr.c_str()));
+    if (var.isEmpty()) return;
+    const std::string value = valueOf(var);
+    changed = true;
+    if (!f.texts.empty()) {
+      SetText(f.texts.front(), value);
+      for (size_t i = 1; i < f.texts.size(); ++i) f.texts[i].text().set("");
+      return;
+    }
+    // No shown result yet: add one (and the separator when the field has none).
+    pugi::xml_node parent = end.parent();
+    pugi::xml_node sep = f.separate;
+    if (!sep) {
+      sep = parent.insert_child_before("w:r", end);
+      sep.append_child("w:fldChar").append_attribute("w:fldCharType") = "separate";
+    }
+    pugi::xml_node r = sep.parent().insert_child_after("w:r", sep);
+    if (pugi::xml_node rPr = f.begin.child("w:rPr")) r.append_copy(rPr);
+    SetText(r.append_child("w:t"), value);
+  };
+
+  // Walks the part in document order; fields may nest and may span paragraphs.
+  auto walk = [&](auto&& self, pugi::xml_node node) -> void {
+    for (pugi::xml_node n = node.first_child(); n; n = n.next_sibling()) {
+      if (n.type() != pugi::node_element) continue;
+      if (IsName(n, "w:fldSimple")) {
+        const QString var = DocVariableName(QString::fromUtf8(n.attribute("w:instr").value()));
+        if (var.isEmpty()) {
+          self(self, n);
+          continue;
+        }
+        const std::string value = valueOf(var);
+        changed = true;
+        pugi::xpath_node_set ts = n.select_nodes(".//w:t");
+        if (ts.empty()) {
+          SetText(n.append_child("w:r").append_child("w:t"), value);
+        } else {
+          SetText(ts[0].node(), value);
+          for (size_t i = 1; i < ts.size(); ++i) ts[i].node().text().set("");
+        }
+        continue;
+      }
+      if (IsName(n, "w:r")) {
+        for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
+          if (IsName(c, "w:fldChar")) {
+            const char* type = c.attribute("w:fldCharType").value();
+            if (std::strcmp(type, "begin") == 0) {
+              stack.push_back(Field{});
+              stack.back().begin = n;
+            } else if (std::strcmp(type, "separate") == 0 && !stack.empty()) {
+              stack.back().separate = n;
+              stack.back().inResult = true;
+            } else if (std::strcmp(type, "end") == 0 && !stack.empty()) {
+              Field f = std::move(stack.back());
+              stack.pop_back();
+              finish(f, n);
+            }
+          } else if (IsName(c, "w:instrText") && !stack.empty() && !stack.back().inResult) {
+            stack.back().instr += c.text().get();
+          } else if (IsName(c, "w:t") && !stack.empty() && stack.back().inResult) {
+            stack.back().texts.push_back(c);
+          } else if (IsName(c, "w:drawing") || IsName(c, "w:pict") ||
+                     IsName(c, "mc:AlternateContent")) {
+            self(self, c);  // text boxes hold paragraphs of their own
+          }
+        }
+        continue;
+      }
+      self(self, n);
+    }
+  };
+  walk(walk, Xml(partName));
+  if (changed) Touch(partName);
+}
+
+const std::vector<pugi::xml_node>& DocxDocument::Tables() {
+  if (!tablesScanned_) {
+    CollectChildren(Xml(mainPart_).document_element().child("w:body"), "w:tbl", &tables_);
+    tablesScanned_ = true;
+  }
+  return tables_;
+}
+
+int DocxDocument::TableCount() { return static_cast<int>(Tables().size()); }
+
+std::vector<pugi::xml_node>& DocxDocument::Rows(int table) {
+  auto it = rows_.find(table);
+  if (it == rows_.end()) {
+    it = rows_.emplace(table, std::vector<pugi::xml_node>()).first;
+    if (table >= 1 && table <= TableCount())
+      CollectChildren(Tables()[table - 1], "w:tr", &it->second);
+  }
+  return it->second;
+}
+
+int DocxDocument::RowCount(int table) { return static_cast<int>(Rows(table).size()); }
+
+void DocxDocument::AddRow(int table) {
+  std::vector<pugi::xml_node>& rows = Rows(table);
+  if (rows.empty()) return;
+  pugi::xml_node last = rows.back();
+  pugi::xml_node row = last.parent().insert_copy_after(last, last);
+  row.remove_attribute("w14:paraId");
+  row.remove_attribute("w14:textId");
+  // A heading row repeats on every page; the rows added below it are data.
+  if (pugi::xml_node trPr = row.child("w:trPr")) trPr.remove_child("w:tblHeader");
+  std::vector<pugi::xml_node> cells;
+  for (pugi::xml_node c = row.first_child(); c;) {
+    pugi::xml_node next = c.next_sibling();
+    if (!IsName(c, "w:trPr") && !IsName(c, "w:tblPrEx") && !IsName(c, "w:tc") &&
+        !IsTransparentWrapper(c))
+      row.remove_child(c);  // bookmarks and the like belong to the original row
+    c = next;
+  }
+  CollectChildren(row, "w:tc", &cells);
+  for (pugi::xml_node cell : cells) {
+    std::vector<pugi::xml_node> paras = CellParagraphs(cell);
+    pugi::xml_node first = paras.empty() ? pugi::xml_node() : paras.front();
+    pugi::xml_node keep = NewParagraph(cell, {}, first.child("w:pPr"));
+    for (pugi::xml_node c = cell.first_child(); c;) {
+      pugi::xml_node next = c.next_sibling();
+      if (c != keep && !IsName(c, "w:tcPr")) cell.remove_child(c);
+      c = next;
+    }
+  }
+  rows.push_back(row);
+  Touch(mainPart_);
+}
+
+pugi::xml_node DocxDocument::Cell(int table, int row, int column) {
+  std::vector<pugi::xml_node>& rows = Rows(table);
+  if (row < 1 || row > static_cast<int>(rows.size()) || column < 1) return {};
+  std::vector<pugi::xml_node> cells;
+  CollectChildren(rows[row - 1], "w:tc", &cells);
+  if (column > static_cast<int>(cells.size())) return {};
+  return cells[column - 1];
+}
+
+int DocxDocument::CellCount(int table, int row) {
+  std::vector<pugi::xml_node>& rows = Rows(table);
+  if (row < 1 || row > static_cast<int>(rows.size())) return 0;
+  std::vector<pugi::xml_node> cells;
+  CollectChildren(rows[row - 1], "w:tc", &cells);
+  return static_cast<int>(cells.size());
+}
+
+void DocxDocument::SetAlignment(const DocxRange& range, const char* justification) {
+  pugi::xml_node cell = range.cell;
+  std::vector<pugi::xml_node> paras = CellParagraphs(cell);
+  if (paras.empty()) paras.push_back(cell.append_child("w:p"));
+  if (range.kind == DocxRange::kStart) paras.resize(1);
+  if (range.kind == DocxRange::kEnd) paras.erase(paras.begin(), paras.end() - 1);
+  for (pugi::xml_node p : paras) {
+    pugi::xml_node pPr = FirstChildOrPrepend(p, "w:pPr");
+    SetVal(PropertyChild(pPr, "w:jc", kParagraphPropertyOrder), justification);
+  }
+  Touch(mainPart_);
+}
+
+void DocxDocument::ApplyFormat(const DocxRange& range, const DocxRunFormat& format) {
+  if (range.kind != DocxRange::kWholeCell) return;  // a point has no text to format
+  for (pugi::xml_node p : CellParagraphs(range.cell)) {
+    // The paragraph mark carries the format too, so empty lines keep the text's height.
+    pugi::xml_node pPr = FirstChildOrPrepend(p, "w:pPr");
+    ApplyRunFormat(PropertyChild(pPr, "w:rPr", kParagraphPropertyOrder), format);
+    for (pugi::xpath_node r : p.select_nodes(".//w:r")) {
+      ApplyRunFormat(FirstChildOrPrepend(r.node(), "w:rPr"), format);
+    }
+  }
+  Touch(mainPart_);
+}
+
+void DocxDocument::InsertText(const DocxRange& range, const QString& text,
+                              const DocxRunFormat& format) {
+  const QStringList lines = SplitLines(XmlSafe(text));
+  pugi::xml_node cell = range.cell;
+  std::vector<pugi::xml_node> paras = CellParagraphs(cell);
+  if (paras.empty()) paras.push_back(cell.append_child("w:p"));
+
+  // The new text takes the format of the text it replaces or continues, then the given format.
+  pugi::xml_node anchor = range.kind == DocxRange::kEnd ? paras.back() : paras.front();
+  pugi::xml_document scratch;
+  pugi::xml_node rPr = scratch.append_child("w:rPr");
+  pugi::xpath_node_set runs = anchor.select_nodes(".//w:r/w:rPr");
+  pugi::xml_node baseRPr = runs.empty()
+                               ? anchor.child("w:pPr").child("w:rPr")
+                               : runs[range.kind == DocxRange::kEnd ? runs.size() - 1 : 0].node();
+  for (pugi::xml_node c : baseRPr.children())
+    if (!IsName(c, "w:ins") && !IsName(c, "w:del") && !IsName(c, "w:rPrChange")) rPr.append_copy(c);
+  ApplyRunFormat(rPr, format);
+  pugi::xml_node pPrProto = anchor.child("w:pPr");
+
+  auto withMark = [&](pugi::xml_node p) {
+    pugi::xml_node pPr = FirstChildOrPrepend(p, "w:pPr");
+    ApplyRunFormat(PropertyChild(pPr, "w:rPr", kParagraphPropertyOrder), format);
+  };
+
+  if (range.kind == DocxRange::kWholeCell) {
+    pugi::xml_node prev;
+    std::vector<pugi::xml_node> made;
+    pugi::xml_node firstOld = cell.first_child();
+    while (firstOld && IsName(firstOld, "w:tcPr")) firstOld = firstOld.next_sibling();
+    for (const QString& line : lines) {
+      pugi::xml_node p =
+          prev ? cell.insert_child_after("w:p", prev)
+               : (firstOld ? cell.insert_child_before("w:p", firstOld) : cell.append_child("w:p"));
+      if (pPrProto) {
+        pugi::xml_node copy = p.append_copy(pPrProto);
+        copy.remove_child("w:sectPr");
+        copy.remove_child("w:pPrChange");
+      }
+      withMark(p);
+      AddLineRuns(p, {}, line, rPr);
+      made.push_back(p);
+      prev = p;
+    }
+    for (pugi::xml_node c = prev.next_sibling(); c;) {
+      pugi::xml_node next = c.next_sibling();
+      cell.remove_child(c);
+      c = next;
+    }
+    for (pugi::xml_node c = cell.first_child(); c != made.front();) {
+      pugi::xml_node next = c.next_sibling();
+      if (!IsName(c, "w:tcPr")) cell.remove_child(c);
+      c = next;
+    }
+  } else if (range.kind == DocxRange::kEnd) {
+    pugi::xml_node p = paras.back();
+    AddLineRuns(p, {}, lines.front(), rPr);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+      p = NewParagraph(cell, p, pPrProto);
+      withMark(p);
+      AddLineRuns(p, {}, lines[i], rPr);
+    }
+  } else {
+    pugi::xml_node first = paras.front();
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+      pugi::xml_node p = cell.insert_child_before("w:p", first);
+      if (pPrProto) p.append_copy(pPrProto).remove_child("w:sectPr");
+      withMark(p);
+      AddLineRuns(p, {}, lines[i], rPr);
+    }
+    pugi::xml_node before = first.first_child();
+    while (before && IsName(before, "w:pPr")) before = before.next_sibling();
+    AddLineRuns(first, before, lines.back(), rPr);
+  }
+  Touch(mainPart_);
+}
+
+bool DocxDocument::EnsureDrawingNamespaces(QString* error) {
+  if (drawingNamespacesChecked_) return true;
+  pugi::xml_node root = Xml(mainPart_).document_element();
+  for (auto [prefix, uri] : {std::pair{"xmlns:wp", kWpNs}, std::pair{"xmlns:r", kRNs}}) {
+    pugi::xml_attribute a = root.attribute(prefix);
+    if (!a) {
+      root.append_attribute(prefix) = uri;
+    } else if (std::strcmp(a.value(), uri) != 0) {
+      *error = QStringLiteral("документ использует префикс %1 не по стандарту")
+                   .arg(QLatin1String(prefix));
+      return false;
+    }
+  }
+  drawingNamespacesChecked_ = true;
+  return true;
+}
+
+unsigned DocxDocument::NextDrawingId() {
+  if (nextDrawingId_ == 0) {
+    unsigned maxId = 0;
+    std::vector<std::string> parts{mainPart_};
+    for (const auto& p : RelatedParts("/header")) parts.push_back(p);
+    for (const auto& p : RelatedParts("/footer")) parts.push_back(p);
+    for (const auto& p : parts)
+      for (pugi::xpath_node n : Xml(p).select_nodes("//wp:docPr"))
+        maxId = std::max(maxId, n.node().attribute("id").as_uint());
+    nextDrawingId_ = maxId + 1;
+  }
+  return nextDrawingId_++;
+}
+
+pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
+  const std::string relsName = RelsPathOf(mainPart_);
+  pugi::xml_document& rels = Xml(relsName);
+  pugi::xml_node root = rels.child("Relationships");
+  if (!root) {
+    root = rels.append_child("Relationships");
+    root.append_attribute("xmlns") = kRelsNs;
+  }
+  if (nextRelId_ == 0) {
+    int maxId = 0;
+    for (pugi::xml_node r : root.children("Relationship")) {
+      const char* id = r.attribute("Id").value();
+      if (std::strncmp(id, "rId", 3) == 0) maxId = std::max(maxId, std::atoi(id + 3));
+    }
+    nextRelId_ = maxId + 1;
+  }
+  if (!pngTypeKnown_) {
+    pugi::xml_node types = Xml("[Content_Types].xml").child("Types");
+    bool found = false;
+    for (pugi::xml_node d : types.children("Default"))
+      if (QString::fromUtf8(d.attribute("Extension").value())
+              .compare(u"png", Qt::CaseInsensitive) == 0)
+        found = true;
+    if (!found) {
+      pugi::xml_node d = types.prepend_child("Default");
+      d.append_attribute("Extension") = "png";
+      d.append_attribute("ContentType") = "image/png";
+      Touch("[Content_Types].xml");
+    }
+    pngTypeKnown_ = true;
+  }
+  std::string media;
+  do {
+    media = mainDir_ + "media/kd735_image" + std::to_string(nextMediaNumber_++) + ".png";
+  } while (FindPart(media));
+  AddPart(media, std::string(png.constData(), png.size())).store = true;
+
+  const std::string id = "rId" + std::to_string(nextRelId_++);
+  pugi::xml_node rel = root.append_child("Relationship");
+  rel.append_attribute("Id") = id.c_str();
+  rel.append_attribute("Type") = (std::string(kRelTypeBase) + "image").c_str();
+  rel.append_attribute("Target") = media.substr(mainDir_.size()).c_str();
+  Touch(relsName);
+  return rel;
+}
+
+bool DocxDocument::InsertPicture(const DocxRange& range, const QByteArray& png, int widthPx,
+                                 int heightPx, QString* error) {
+  if (!EnsureDrawingNamespaces(error)) return false;
+  const QByteArray digest = QCryptographicHash::hash(png, QCryptographicHash::Sha1);
+  QString relId = pictureRels_.value(digest);
+  if (relId.isEmpty()) {
+    pugi::xml_node rel = AddImageRelationship(png);
+    relId = QString::fromUtf8(rel.attribute("Id").value());
+    pictureRels_.insert(digest, relId);
+  }
+  if (!pictureRun_.first_child()) {
+    static const char kRun[] =
+        "<w:r><w:drawing><wp:inline distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\">"
+        "<wp:extent cx=\"0\" cy=\"0\"/><wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/>"
+        "<wp:docPr id=\"0\" name=\"\"/><wp:cNvGraphicFramePr>"
+        "<a:graphicFrameLocks xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+        "noChangeAspect=\"1\"/></wp:cNvGraphicFramePr>"
+        "<a:graphic xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">"
+        "<a:graphicData uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\">"
+        "<pic:pic xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\">"
+        "<pic:nvPicPr><pic:cNvPr id=\"0\" name=\"\"/><pic:cNvPicPr/></pic:nvPicPr>"
+        "<pic:blipFill><a:blip r:embed=\"\"/><a:stretch><a:fillRect/></a:stretch></pic:blipFill>"
+        "<pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"0\" cy=\"0\"/></a:xfrm>"
+        "<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData>"
+        "</a:graphic></wp:inline></w:drawing></w:r>";
+    pictureRun_.load_string(kRun, pugi::parse_default);
+  }
+
+  pugi::xml_node cell = range.cell;
+  std::vector<pugi::xml_node> paras = CellParagraphs(cell);
+  pugi::xml_node p;
+  if (range.kind == DocxRange::kWholeCell) {
+    pugi::xml_node pPr = paras.empty() ? pugi::xml_node() : paras.front().child("w:pPr");
+    p = NewParagraph(cell, {}, pPr);
+    for (pugi::xml_node c = cell.first_child(); c;) {
+      pugi::xml_node next = c.next_sibling();
+      if (c != p && !IsName(c, "w:tcPr")) cell.remove_child(c);
+      c = next;
+    }
+  } else {
+    p = paras.empty() ? cell.append_child("w:p")
+                      : (range.kind == DocxRange::kEnd ? paras.back() : paras.front());
+  }
+  pugi::xml_node r;
+  if (range.kind == DocxRange::kStart) {
+    pugi::xml_node before = p.first_child();
+    while (before && IsName(before, "w:pPr")) before = before.next_sibling();
+    r = before ? p.insert_copy_before(pictureRun_.first_child(), before)
+               : p.append_copy(pictureRun_.first_child());
+  } else {
+    r = p.append_copy(pictureRun_.first_child());
+  }
+
+  const long long cx = widthPx * kEmuPerPixel, cy = heightPx * kEmuPerPixel;
+  const unsigned id = NextDrawingId();
+  const std::string name = "Picture " + std::to_string(id);
+  pugi::xml_node inl = r.child("w:drawing").child("wp:inline");
+  inl.child("wp:extent").attribute("cx").set_value(cx);
+  inl.child("wp:extent").attribute("cy").set_value(cy);
+  inl.child("wp:docPr").attribute("id").set_value(id);
+  inl.child("wp:docPr").attribute("name").set_value(name.c_str());
+  pugi::xml_node pic = inl.child("a:graphic").child("a:graphicData").child("pic:pic");
+  pic.child("pic:nvPicPr").child("pic:cNvPr").attribute("name").set_value(name.c_str());
+  pic.child("pic:blipFill").child("a:blip").attribute("r:embed").set_value(Utf8(relId).c_str());
+  pugi::xml_node ext = pic.child("pic:spPr").child("a:xfrm").child("a:ext");
+  ext.attribute("cx").set_value(cx);
+  ext.attribute("cy").set_value(cy);
+  Touch(mainPart_);
+  return true;
+}
+
+}  // namespace kd735

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <pugixml.hpp>
+
+namespace kd735 {
+
+// Character format given to a piece of text; unset members leave the text's own format alone.
+struct DocxRunFormat {
+  std::optional<QString> fontName;
+  std::optional<int> halfPoints;  // font size in half points, as the file stores it
+  std::optional<bool> bold;
+  std::optional<bool> italic;
+  std::optional<QString> color;  // "auto" or RRGGBB
+};
+
+// A place in a table cell: the whole cell content, or a point at its start or end.
+struct DocxRange {
+  enum Kind { kWholeCell, kStart, kEnd };
+  pugi::xml_node cell;
+  Kind kind = kWholeCell;
+};
+
+// One .docx package held in memory: its parts as bytes, the XML parts that were read parsed, and
+// the editing operations of the report. Parsed parts stay in memory until the package is written,
+// so a run of edits costs one serialisation. Not thread-safe; one owner at a time.
+class DocxDocument {
+ public:
+  // Reads a package from the bytes of a .docx file. Returns null and an error text on failure.
+  static std::unique_ptr<DocxDocument> Load(const QByteArray& bytes, QString* error);
+  ~DocxDocument();
+
+  // The whole package as .docx bytes; empty and an error text on failure.
+  QByteArray Save(QString* error);
+
+  // Document variables (settings part). Names compare without regard to case, as Word does.
+  void SetVariable(const QString& name, const QString& value);
+  std::optional<QString> Variable(const QString& name);
+
+  // Rewrites the shown result of every DOCVARIABLE field (simple or complex) in the body, the
+  // headers and the footers to its variable's value; a variable that is not set shows nothing.
+  void UpdateFields();
+
+  // Top-level tables of the body in document order, counted from 1.
+  int TableCount();
+  int RowCount(int table);
+  // Appends a row shaped like the last row of the table, with empty cells.
+  void AddRow(int table);
+  // The cell, or a null node when the table has no such row or the row no such cell.
+  pugi::xml_node Cell(int table, int row, int column);
+  // Number of cells in a row (0 when there is no such row).
+  int CellCount(int table, int row);
+
+  // Editing inside one cell.
+  void SetAlignment(const DocxRange& range, const char* justification);
+  void ApplyFormat(const DocxRange& range, const DocxRunFormat& format);
+  // Replaces the range by the text (one paragraph per line) in the format; a point range gets
+  // the text inserted there.
+  void InsertText(const DocxRange& range, const QString& text, const DocxRunFormat& format);
+  // Replaces the range by an inline PNG picture shown at its pixel size (96 pixels per inch).
+  // Returns false and an error text when the document cannot take a picture.
+  bool InsertPicture(const DocxRange& range, const QByteArray& png, int widthPx, int heightPx,
+                     QString* error);
+
+  // The main document part, for readers.
+  pugi::xml_document& MainXml() { return Xml(mainPart_); }
+
+ private:
+  struct Part {
+    std::string name;
+    std::string data;                         // bytes as read, or as last serialised
+    std::unique_ptr<pugi::xml_document> xml;  // parsed on first use
+    bool dirty = false;                       // xml changed since data was made
+    bool store = false;                       // written without compression (pictures)
+  };
+
+  DocxDocument() = default;
+  bool Init(QString* error);
+  Part* FindPart(const std::string& name);
+  Part& AddPart(const std::string& name, std::string data);
+  pugi::xml_document& Xml(const std::string& name);
+  void Touch(const std::string& name);
+  std::string RelsPathOf(const std::string& partName) const;
+  std::vector<std::string> RelatedParts(const char* typeSuffix);
+  pugi::xml_node SettingsRoot();
+  pugi::xml_node DocVar(const QString& name);
+  void UpdateFieldsIn(const std::string& partName);
+  const std::vector<pugi::xml_node>& Tables();
+  std::vector<pugi::xml_node>& Rows(int table);
+  pugi::xml_node AddImageRelationship(const QByteArray& png);
+  bool EnsureDrawingNamespaces(QString* error);
+  unsigned NextDrawingId();
+
+  std::vector<std::unique_ptr<Part>> parts_;
+  std::unordered_map<std::string, Part*> index_;
+  std::string mainPart_;
+  std::string mainDir_;  // folder of the main part, with a trailing slash
+  std::string settingsPart_;
+
+  // Caches kept for the life of the package; only this class changes the tree.
+  bool tablesScanned_ = false;
+  std::vector<pugi::xml_node> tables_;
+  std::unordered_map<int, std::vector<pugi::xml_node>> rows_;  // by table position
+  unsigned nextDrawingId_ = 0;                                 // 0: not yet scanned
+  int nextRelId_ = 0;                                          // 0: not yet scanned
+  int nextMediaNumber_ = 1;
+  bool pngTypeKnown_ = false;
+  bool drawingNamespacesChecked_ = false;
+  QHash<QByteArray, QString> pictureRels_;  // PNG digest -> relationship id, to share pictures
+  pugi::xml_document pictureRun_;           // prototype of an inline picture run
+};
+
+}  // namespace kd735

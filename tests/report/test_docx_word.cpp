@@ -1,0 +1,430 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "report/docx_word.h"
+#include "tests/report/docx_reader.h"
+
+namespace kd735 {
+namespace {
+
+using testing::DocxReader;
+
+const QString kTemplate = QStringLiteral(KD735_TEMPLATE_DOCX);
+constexpr long long kEmuPerPixel = 9525;
+
+QImage TestPicture(int w = 134, int h = 70, QRgb color = qRgb(0, 0, 0)) {
+  QImage img(w, h, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  for (int x = 0; x < w; ++x) img.setPixel(x, x % h, color);
+  return img;
+}
+
+class DocxWordTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    DocxWordOptions options;
+    options.reportsFolder = dir_.filePath(QStringLiteral("reports"));
+    options.openFile = [this](const QString& path) {
+      opened_ << path;
+      openedExisted_ = QFileInfo::exists(path);
+      return openResult_;
+    };
+    word_ = std::make_unique<DocxWord>(clipboard_, options);
+  }
+
+  // Connects and adds a document from the default template.
+  WordDocumentRef NewDocument() {
+    EXPECT_TRUE(word_->Connect());
+    WordStatus s = word_->DocumentsAdd(kTemplate, false);
+    EXPECT_TRUE(s) << s.text().toStdString();
+    WordDocumentRef doc;
+    EXPECT_TRUE(word_->ActiveDocument(&doc));
+    return doc;
+  }
+
+  QTemporaryDir dir_;
+  PictureClipboard clipboard_;
+  std::unique_ptr<DocxWord> word_;
+  QStringList opened_;
+  bool openedExisted_ = false;
+  bool openResult_ = true;
+};
+
+TEST(DocxTemplate, HasTheThreeFieldsAndTwoBlockTables) {
+  DocxReader t(kTemplate);
+  ASSERT_TRUE(t.ok());
+  ASSERT_TRUE(t.body());
+  EXPECT_EQ(DocxReader::paragraphs(t.body()).front(),
+            QStringLiteral("Отчет ультразвукового толщиномера КД735"));
+  std::set<std::string> vars;
+  for (pugi::xpath_node n : t.body().select_nodes(".//w:instrText | .//w:fldSimple/@w:instr")) {
+    std::string instr = n.node() ? n.node().text().get() : n.attribute().value();
+    if (instr.find("DOCVARIABLE") != std::string::npos) vars.insert(instr);
+  }
+  EXPECT_EQ(vars.size(), 3u);
+  const std::string all = t.raw("word/document.xml");
+  for (const char* v : {"DOCVARIABLE NUMBER", "DOCVARIABLE TIMEDATA", "DOCVARIABLE DEVNUM"})
+    EXPECT_NE(all.find(v), std::string::npos) << v;
+
+  auto tables = t.tables();
+  ASSERT_EQ(tables.size(), 2u);
+  for (pugi::xml_node table : tables) {
+    auto rows = DocxReader::rows(table);
+    ASSERT_EQ(rows.size(), 1u);
+    auto cells = DocxReader::cells(rows[0]);
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(DocxReader::text(cells[0]), QStringLiteral("№"));
+    EXPECT_EQ(DocxReader::text(cells[1]), QStringLiteral("Картинка"));
+    EXPECT_EQ(DocxReader::text(cells[2]), QStringLiteral("Данные"));
+    // The picture column holds 134 pixels (at 96 per inch, 15 twips each) plus the cell margins.
+    auto cols = table.child("w:tblGrid").children("w:gridCol");
+    auto it = cols.begin();
+    ++it;
+    EXPECT_GE(it->attribute("w:w").as_int(), 134 * 15 + 2 * 108);
+  }
+}
+
+TEST_F(DocxWordTest, DocumentsAreNumberedKeptOnDiskAndClosedByQuit) {
+  int count = -1;
+  EXPECT_FALSE(word_->DocumentsCount(&count)) << "no call works without a connection";
+  ASSERT_TRUE(word_->Connect());
+  ASSERT_TRUE(word_->DocumentsCount(&count));
+  EXPECT_EQ(count, 0);
+  WordDocumentRef none;
+  EXPECT_FALSE(word_->ActiveDocument(&none));
+
+  ASSERT_TRUE(word_->DocumentsAdd(kTemplate, false));
+  WordDocumentRef first;
+  ASSERT_TRUE(word_->ActiveDocument(&first));
+  ASSERT_TRUE(word_->DocumentsAdd(kTemplate, false));
+  WordDocumentRef second;
+  ASSERT_TRUE(word_->ActiveDocument(&second));
+  ASSERT_TRUE(word_->DocumentsCount(&count));
+  EXPECT_EQ(count, 2);
+  QString name1, name2;
+  ASSERT_TRUE(word_->Name(first, &name1));
+  ASSERT_TRUE(word_->Name(second, &name2));
+  EXPECT_EQ(name1, QStringLiteral("Sample_KD735_1.docx"));
+  EXPECT_EQ(name2, QStringLiteral("Sample_KD735_2.docx"));
+  EXPECT_EQ(QFileInfo(word_->ActiveDocumentPath()).fileName(), name2);
+  ASSERT_TRUE(word_->Disconnect());
+  EXPECT_TRUE(DocxReader(word_->DocumentPath(first)).ok());
+  EXPECT_TRUE(DocxReader(word_->DocumentPath(second)).ok());
+
+  ASSERT_TRUE(word_->Connect());
+  ASSERT_TRUE(word_->Activate());
+  ASSERT_EQ(opened_.size(), 1);
+  EXPECT_EQ(QFileInfo(opened_[0]).fileName(), name2);
+  EXPECT_TRUE(openedExisted_);
+  const QString kept = word_->ActiveDocumentPath();
+  ASSERT_TRUE(word_->Quit());
+  ASSERT_TRUE(word_->DocumentsCount(&count));
+  EXPECT_EQ(count, 0);
+  EXPECT_FALSE(word_->Name(second, &name2)) << "a closed document is gone";
+  ASSERT_TRUE(word_->Disconnect());
+  EXPECT_TRUE(QFileInfo::exists(kept));
+
+  // A new run of the engine does not overwrite the reports already in the folder.
+  ASSERT_TRUE(word_->Connect());
+  ASSERT_TRUE(word_->DocumentsAdd(kTemplate, false));
+  EXPECT_EQ(QFileInfo(word_->ActiveDocumentPath()).fileName(),
+            QStringLiteral("Sample_KD735_3.docx"));
+  ASSERT_TRUE(word_->Disconnect());
+}
+
+TEST_F(DocxWordTest, ActivateReportsAnOpenFailure) {
+  NewDocument();
+  openResult_ = false;
+  WordStatus s = word_->Activate();
+  EXPECT_FALSE(s);
+  EXPECT_FALSE(s.text().isEmpty());
+  word_->Disconnect();
+}
+
+TEST_F(DocxWordTest, VariablesAndFieldResultsHoldTheValues) {
+  const QString devnum = QStringLiteral("КД735 №12 <&> \"тест\"");
+  WordDocumentRef doc = NewDocument();
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0001")));
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("TIMEDATA"), QStringLiteral("10.12.2026")));
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("DEVNUM"), devnum));
+  ASSERT_TRUE(word_->FieldsUpdate(doc));
+  ASSERT_TRUE(word_->Disconnect());
+
+  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.docVar(QStringLiteral("NUMBER")), QStringLiteral("0001"));
+  EXPECT_EQ(r.docVar(QStringLiteral("TIMEDATA")), QStringLiteral("10.12.2026"));
+  EXPECT_EQ(r.docVar(QStringLiteral("DEVNUM")), devnum);
+  // docVars sit between w:compat and the later settings, where the file format wants them.
+  pugi::xml_node vars = r.xml("word/settings.xml").child("w:docVars");
+  ASSERT_TRUE(vars);
+  EXPECT_STREQ(vars.previous_sibling().name(), "w:compat");
+
+  auto paras = DocxReader::paragraphs(r.body());
+  EXPECT_NE(std::find(paras.begin(), paras.end(), QStringLiteral("Номер документа: 0001")),
+            paras.end());
+  EXPECT_NE(std::find(paras.begin(), paras.end(), QStringLiteral("Дата: 10.12.2026")), paras.end());
+  EXPECT_NE(std::find(paras.begin(), paras.end(), QStringLiteral("Прибор: ") + devnum),
+            paras.end());
+  EXPECT_EQ(DocxReader::paragraphs(r.xml("word/footer1.xml")).front(),
+            QStringLiteral("Отчет № 0001, страница 1"));
+}
+
+TEST_F(DocxWordTest, FieldOfAnUnsetVariableShowsNothingAndVariablesIgnoreCase) {
+  WordDocumentRef doc = NewDocument();
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("1")));
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("number"), QStringLiteral("0002")));
+  ASSERT_TRUE(word_->FieldsUpdate(doc));
+  ASSERT_TRUE(word_->Disconnect());
+  DocxReader r(word_->DocumentPath(doc));
+  auto paras = DocxReader::paragraphs(r.body());
+  EXPECT_NE(std::find(paras.begin(), paras.end(), QStringLiteral("Номер документа: 0002")),
+            paras.end());
+  EXPECT_NE(std::find(paras.begin(), paras.end(), QStringLiteral("Прибор: ")), paras.end());
+  EXPECT_EQ(r.xml("word/settings.xml").child("w:docVars").select_nodes("w:docVar").size(), 1u);
+}
+
+TEST_F(DocxWordTest, RowsCellsTextAndPicture) {
+  WordDocumentRef doc = NewDocument();
+  WordTableRef table;
+  WordStatus missing = word_->TablesItem(doc, 3, &table);
+  EXPECT_FALSE(missing);
+  EXPECT_TRUE(missing.text().contains(QStringLiteral("таблиц"))) << missing.text().toStdString();
+  EXPECT_FALSE(word_->TablesItem(doc, 0, &table));
+  ASSERT_TRUE(word_->TablesItem(doc, 2, &table));
+  ASSERT_TRUE(word_->RowsAdd(table));
+  int rows = 0;
+  ASSERT_TRUE(word_->RowsCount(table, &rows));
+  EXPECT_EQ(rows, 2);
+  WordStatus noCell = word_->CellSelect(table, 2, 4);
+  EXPECT_FALSE(noCell);
+  EXPECT_TRUE(noCell.text().contains(QStringLiteral("ячейк"))) << noCell.text().toStdString();
+  EXPECT_FALSE(word_->CellSelect(table, 3, 1));
+
+  ASSERT_TRUE(word_->CellSelect(table, 2, 1));
+  ASSERT_TRUE(word_->SetSelectionAlignment(kWordAlignCenter));
+  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("7")));
+  ASSERT_TRUE(word_->CellSelect(table, 2, 2));
+  ASSERT_TRUE(word_->SetSelectionAlignment(kWordAlignJustify));
+  EXPECT_FALSE(word_->SelectionPaste()) << "the clipboard is empty";
+  clipboard_.SetPicture(TestPicture());
+  ASSERT_TRUE(word_->SelectionPaste());
+  ASSERT_TRUE(word_->CellSelect(table, 2, 3));
+  ASSERT_TRUE(word_->SetSelectionFontName(QStringLiteral("Arial")));
+  ASSERT_TRUE(word_->SetSelectionFontSize(11.5f));
+  ASSERT_TRUE(word_->SetSelectionFontBold(1));
+  ASSERT_TRUE(word_->SetSelectionFontItalic(0));
+  ASSERT_TRUE(word_->SetSelectionFontColorIndex(kWordColorAutomatic));
+  ASSERT_TRUE(word_->SetSelectionAlignment(kWordAlignLeft));
+  EXPECT_FALSE(word_->SetSelectionAlignment(7));
+  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("Имя <&\"> \r\n \r\nH = 12,34 мм\r\n")));
+  ASSERT_TRUE(word_->SelectionCollapse(kWordCollapseEnd));
+  ASSERT_TRUE(word_->Disconnect());
+
+  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_TRUE(r.ok());
+  auto tables = r.tables();
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(DocxReader::rows(tables[0]).size(), 1u) << "table 1 is untouched";
+  auto row = DocxReader::rows(tables[1]);
+  ASSERT_EQ(row.size(), 2u);
+  EXPECT_FALSE(row[1].child("w:trPr").child("w:tblHeader")) << "a data row is no heading row";
+  auto cells = DocxReader::cells(row[1]);
+  ASSERT_EQ(cells.size(), 3u);
+  EXPECT_TRUE(cells[0].child("w:tcPr").child("w:tcW")) << "cells keep the column's shape";
+
+  EXPECT_EQ(DocxReader::paragraphs(cells[0]), std::vector<QString>{QStringLiteral("7")});
+  EXPECT_STREQ(cells[0].child("w:p").child("w:pPr").child("w:jc").attribute("w:val").value(),
+               "center");
+
+  auto inlines = cells[1].select_nodes(".//w:drawing/wp:inline");
+  ASSERT_EQ(inlines.size(), 1u);
+  pugi::xml_node inl = inlines[0].node();
+  EXPECT_EQ(inl.child("wp:extent").attribute("cx").as_llong(), 134 * kEmuPerPixel);
+  EXPECT_EQ(inl.child("wp:extent").attribute("cy").as_llong(), 70 * kEmuPerPixel);
+  QImage pic = r.picture(inl.select_node(".//a:blip").node());
+  EXPECT_EQ(pic.size(), QSize(134, 70));
+  EXPECT_EQ(pic.pixel(5, 5), qRgb(0, 0, 0));
+  EXPECT_STREQ(cells[1].child("w:p").child("w:pPr").child("w:jc").attribute("w:val").value(),
+               "both");
+
+  EXPECT_EQ(DocxReader::paragraphs(cells[2]),
+            (std::vector<QString>{QStringLiteral("Имя <&\"> "), QStringLiteral(" "),
+                                  QStringLiteral("H = 12,34 мм")}));
+  for (pugi::xpath_node p : cells[2].select_nodes("w:p")) {
+    EXPECT_STREQ(p.node().child("w:pPr").child("w:jc").attribute("w:val").value(), "left");
+    for (pugi::xpath_node run : p.node().select_nodes("w:r")) {
+      pugi::xml_node rPr = run.node().child("w:rPr");
+      EXPECT_STREQ(rPr.child("w:rFonts").attribute("w:ascii").value(), "Arial");
+      EXPECT_STREQ(rPr.child("w:rFonts").attribute("w:hAnsi").value(), "Arial");
+      EXPECT_STREQ(rPr.child("w:sz").attribute("w:val").value(), "23");
+      EXPECT_STREQ(rPr.child("w:b").attribute("w:val").value(), "1");
+      EXPECT_STREQ(rPr.child("w:i").attribute("w:val").value(), "0");
+      EXPECT_STREQ(rPr.child("w:color").attribute("w:val").value(), "auto");
+      // Children in the order the file format requires.
+      std::vector<std::string> order;
+      for (pugi::xml_node c : rPr.children()) order.push_back(c.name());
+      EXPECT_EQ(order, (std::vector<std::string>{"w:rFonts", "w:b", "w:bCs", "w:i", "w:iCs",
+                                                 "w:color", "w:sz", "w:szCs"}));
+    }
+  }
+}
+
+TEST_F(DocxWordTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
+  WordDocumentRef doc = NewDocument();
+  WordTableRef table;
+  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
+  clipboard_.SetPicture(TestPicture());
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(word_->RowsAdd(table));
+    ASSERT_TRUE(word_->CellSelect(table, i + 2, 2));
+    ASSERT_TRUE(word_->SelectionPaste());
+  }
+  clipboard_.SetPicture(TestPicture(20, 10, qRgb(255, 0, 0)));
+  ASSERT_TRUE(word_->CellSelect(table, 4, 3));
+  ASSERT_TRUE(word_->SelectionPaste());
+  ASSERT_TRUE(word_->Disconnect());
+
+  DocxReader r(word_->DocumentPath(doc));
+  std::set<unsigned> ids;
+  for (pugi::xpath_node d : r.body().select_nodes(".//wp:docPr"))
+    ids.insert(d.node().attribute("id").as_uint());
+  EXPECT_EQ(ids.size(), 4u);
+  int media = 0;
+  for (const auto& n : r.names()) media += n.starts_with("word/media/");
+  EXPECT_EQ(media, 2);
+  const std::string types = r.raw("[Content_Types].xml");
+  EXPECT_NE(types.find("Extension=\"png\""), std::string::npos);
+}
+
+TEST_F(DocxWordTest, ChangesAreWrittenWhenTheOutermostConnectionEnds) {
+  ASSERT_TRUE(word_->Connect());  // the user action
+  WordDocumentRef doc = NewDocument();
+  const QString path = word_->DocumentPath(doc);
+  ASSERT_TRUE(word_->Disconnect());
+  EXPECT_FALSE(QFileInfo::exists(path)) << "nothing is written in the middle of an action";
+  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(QFileInfo::exists(path));
+
+  // The next action rewrites the file whole; no temporary file stays behind.
+  ASSERT_TRUE(word_->Connect());
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("42")));
+  ASSERT_TRUE(word_->Disconnect());
+  EXPECT_EQ(DocxReader(path).docVar(QStringLiteral("NUMBER")), QStringLiteral("42"));
+  EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(DocxWordTest, ASaveFailureIsReported) {
+  WordDocumentRef doc = NewDocument();
+  const QString folder = QFileInfo(word_->DocumentPath(doc)).path();
+  ASSERT_TRUE(word_->Disconnect());
+  // The reports folder turns into a file: the document can no longer be written.
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  QFile blocker(folder);
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  ASSERT_TRUE(word_->Connect());
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("1")));
+  WordStatus s = word_->Disconnect();
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("Sample_KD735_1.docx"))) << s.text().toStdString();
+  QFile::remove(folder);
+}
+
+TEST_F(DocxWordTest, ControlCharactersInTextsDoNotBreakTheDocument) {
+  WordDocumentRef doc = NewDocument();
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("DEVNUM"),
+                                 QStringLiteral("A\x01"
+                                                "B")));
+  WordTableRef table;
+  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
+  ASSERT_TRUE(word_->RowsAdd(table));
+  ASSERT_TRUE(word_->CellSelect(table, 2, 3));
+  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("x\x02y\x1Fz\r\n")));
+  ASSERT_TRUE(word_->Disconnect());
+  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_TRUE(r.body());
+  ASSERT_TRUE(r.xml("word/settings.xml"));
+  EXPECT_EQ(r.docVar(QStringLiteral("DEVNUM")), QStringLiteral("AB"));
+  EXPECT_EQ(DocxReader::text(DocxReader::cells(DocxReader::rows(r.tables()[0])[1])[2]),
+            QStringLiteral("xyz"));
+}
+
+TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
+  ASSERT_TRUE(word_->Connect());
+  WordStatus s = word_->DocumentsAdd(dir_.filePath(QStringLiteral("nothing.docx")), false);
+  EXPECT_FALSE(s);
+  QFile text(dir_.filePath(QStringLiteral("text.doc")));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("just text");
+  text.close();
+  s = word_->DocumentsAdd(text.fileName(), false);
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("text.doc"))) << s.text().toStdString();
+  int count = -1;
+  ASSERT_TRUE(word_->DocumentsCount(&count));
+  EXPECT_EQ(count, 0);
+  ASSERT_TRUE(word_->Disconnect());
+}
+
+TEST_F(DocxWordTest, Word97TemplateWithoutLibreOfficeNamesTheProblem) {
+  DocxWordOptions options;
+  options.reportsFolder = dir_.filePath(QStringLiteral("reports"));
+  options.soffice = dir_.filePath(QStringLiteral("no-such-soffice"));
+  DocxWord word(clipboard_, options);
+  QFile doc(dir_.filePath(QStringLiteral("Sample_KD735.DOC")));
+  ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
+  doc.write(QByteArray::fromHex("d0cf11e0a1b11ae1") + QByteArray(504, '\0'));
+  doc.close();
+  ASSERT_TRUE(word.Connect());
+  WordStatus s = word.DocumentsAdd(doc.fileName(), false);
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("LibreOffice"))) << s.text().toStdString();
+  EXPECT_TRUE(s.text().contains(QStringLiteral("Word 97"))) << s.text().toStdString();
+  word.Disconnect();
+}
+
+TEST_F(DocxWordTest, Word97TemplateIsConvertedWithLibreOffice) {
+  const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+  if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
+  // Make a Word 97 template from the default one.
+  QProcess p;
+  p.start(soffice,
+          {QStringLiteral("-env:UserInstallation=") +
+               QUrl::fromLocalFile(dir_.filePath(QStringLiteral("lo"))).toString(),
+           QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+           QStringLiteral("doc:MS Word 97"), QStringLiteral("--outdir"), dir_.path(), kTemplate});
+  ASSERT_TRUE(p.waitForFinished(120000));
+  const QString doc97 = dir_.filePath(QStringLiteral("Sample_KD735.doc"));
+  ASSERT_TRUE(QFileInfo::exists(doc97));
+
+  ASSERT_TRUE(word_->Connect());
+  WordStatus s = word_->DocumentsAdd(doc97, false);
+  ASSERT_TRUE(s) << s.text().toStdString();
+  ASSERT_TRUE(word_->DocumentsAdd(doc97, false)) << "the second use takes the converted copy";
+  WordDocumentRef doc;
+  ASSERT_TRUE(word_->ActiveDocument(&doc));
+  WordTableRef table;
+  ASSERT_TRUE(word_->TablesItem(doc, 2, &table));
+  ASSERT_TRUE(word_->RowsAdd(table));
+  ASSERT_TRUE(word_->CellSelect(table, 2, 3));
+  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("В-скан")));
+  ASSERT_TRUE(word_->Disconnect());
+  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_EQ(r.tables().size(), 2u);
+  EXPECT_EQ(DocxReader::text(DocxReader::rows(r.tables()[1]).back()), QStringLiteral("В-скан"));
+}
+
+}  // namespace
+}  // namespace kd735
