@@ -284,7 +284,8 @@ TEST_F(WordReportTest, BlocksGoToTheirTablesWithRunningNumbersPictureAndLines) {
       EXPECT_STREQ(rPr.child("w:color").attribute("w:val").value(), "auto");
     }
   }
-  EXPECT_EQ(r.picture(bscan[0].node.select_node(".//a:blip").node()),
+  EXPECT_EQ(r.picture(bscan[0].node.select_node(".//a:blip").node())
+                .convertToFormat(QImage::Format_RGB32),
             RenderPicture(c3.record, true).convertToFormat(QImage::Format_RGB32));
 }
 
