@@ -1,6 +1,7 @@
 #include "report/docx_word.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -21,6 +22,8 @@ namespace {
 // Largest template we read (a guard against a wrong file chosen as template).
 constexpr qint64 kMaxTemplateSize = 256ll * 1024 * 1024;
 constexpr int kConversionTimeoutMs = 120000;
+// Pictures kept encoded for a repeated paste.
+constexpr qsizetype kEncodedPictureCache = 64;
 
 QString NotConnected() { return QStringLiteral("Нет связи с приложением Word."); }
 QString OutOfRange() { return QStringLiteral("Значение вне допустимого диапазона."); }
@@ -381,13 +384,9 @@ WordStatus DocxWord::SelectionPaste() {
   if (!clipboard_.hasPicture())
     return WordStatus::Error(
         QStringLiteral("Невозможно вставить: буфер обмена не содержит рисунка."));
-  QImage picture = clipboard_.picture();
-  picture.setDotsPerMeterX(3780);  // 96 pixels per inch, the size the picture is shown at
-  picture.setDotsPerMeterY(3780);
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  if (!picture.save(&buffer, "PNG"))
+  const QImage& picture = clipboard_.picture();
+  const QByteArray png = EncodePng(picture);
+  if (png.isEmpty())
     return WordStatus::Error(QStringLiteral("Не удается записать рисунок в формате PNG."));
   QString error;
   if (!doc->docx->InsertPicture(selection_.range, png, picture.width(), picture.height(), &error))
@@ -396,6 +395,43 @@ WordStatus DocxWord::SelectionPaste() {
   // Like a paste in Word, the insertion point ends up behind the picture.
   if (selection_.range.kind == DocxRange::kWholeCell) selection_.range.kind = DocxRange::kEnd;
   return {};
+}
+
+QByteArray DocxWord::EncodePng(const QImage& picture) {
+  // The same picture pasted again (a file sent twice) is encoded once.
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  const int size[] = {picture.width(), picture.height(), int(picture.format())};
+  hash.addData(QByteArrayView(reinterpret_cast<const char*>(size), sizeof size));
+  hash.addData(
+      QByteArrayView(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes()));
+  const QByteArray key = hash.result();
+  if (auto it = encoded_.constFind(key); it != encoded_.constEnd()) return *it;
+
+  // Instrument pictures have a handful of colours: a palette image holds them exactly and
+  // encodes several times faster than full colour.
+  QImage image = picture;
+  if (image.format() != QImage::Format_Indexed8 && image.depth() >= 16 &&
+      !image.hasAlphaChannel()) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    QList<QRgb> colors;
+    for (int y = 0; y < rgb.height() && colors.size() <= 256; ++y) {
+      const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+      for (int x = 0; x < rgb.width() && colors.size() <= 256; ++x)
+        if (!colors.contains(line[x])) colors.append(line[x]);
+    }
+    // With no more than 256 colours the conversion keeps every pixel exactly.
+    if (colors.size() <= 256)
+      image = rgb.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+  }
+  image.setDotsPerMeterX(3780);  // 96 pixels per inch, the size the picture is shown at
+  image.setDotsPerMeterY(3780);
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, "PNG")) return {};
+  if (encoded_.size() >= kEncodedPictureCache) encoded_.clear();
+  encoded_.insert(key, png);
+  return png;
 }
 
 WordStatus DocxWord::ApplyFont(const DocxRunFormat& change) {

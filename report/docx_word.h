@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QImage>
 #include <QMap>
 #include <QString>
 
@@ -93,6 +95,7 @@ class DocxWord final : public WordAutomation {
   WordStatus ConvertWord97(const QString& templatePath, QString* converted);
   WordStatus ApplyFont(const DocxRunFormat& change);
   QString NewDocumentPath(const QString& templatePath);
+  QByteArray EncodePng(const QImage& picture);
 
   PictureClipboard& clipboard_;
   DocxWordOptions options_;
@@ -105,6 +108,7 @@ class DocxWord final : public WordAutomation {
   Selection selection_;
   std::unique_ptr<QTemporaryDir> workDir_;  // LibreOffice profile and converted templates
   QMap<QString, QString> converted_;        // template identity -> converted .docx
+  QHash<QByteArray, QByteArray> encoded_;   // picture digest -> PNG bytes
 };
 
 }  // namespace kd735

@@ -1,7 +1,160 @@
+#include <QFile>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <memory>
+#include <vector>
+
+#include "files/local_file.h"
+#include "report/docx_word.h"
+#include "report/word_report.h"
 #include "tools/verbs.h"
 
 namespace kd735::cli {
 
-int Report(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("report: not built yet")); }
+namespace {
+
+const char kUsage[] =
+    "usage: kd735 report --template T --out FILE [--number N] [--no-increment] [--no-number] "
+    "[--no-date] [--devnum TEXT] [--font NAME] [--size N] [--bold] [--italic] "
+    "[--measure-table N] [--bscan-table N] [--no-invert] [--all-lines|--no-optional-lines] "
+    "[--measure FILE...] [--bscan FILE...]";
+
+// Messages go to stderr with their line breaks, the status line to stdout.
+class ConsoleFeedback : public ReportFeedback {
+ public:
+  void ShowMessage(const ReportMessage& message) override {
+    QString text = message.text;
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    Fail(text);
+  }
+  void SetStatusText(const QString& text) override { PrintLine(text); }
+};
+
+std::unique_ptr<TKD735FileContent> LoadFile(const QString& path) {
+  LoadedFile loaded = LoadLocalFile(path);
+  if (!loaded.ok()) {
+    QString text = loaded.error;
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    Fail(text);
+    return nullptr;
+  }
+  return std::move(loaded.content);
+}
+
+}  // namespace
+
+int Report(const QStringList& args, const GlobalOptions&) {
+  QString templatePath, out;
+  std::optional<QString> devnum;
+  ReportSettings settings;
+  QStringList measureFiles, bscanFiles;
+  QStringList* fileList = nullptr;  // the list that takes the plain arguments that follow
+
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    auto value = [&](QString* target) {
+      if (i + 1 >= args.size()) return false;
+      *target = args[++i];
+      return true;
+    };
+    QString v;
+    bool ok = true;
+    if (!a.startsWith(QLatin1String("--"))) {
+      if (!fileList)
+        return Fail(QStringLiteral("report: unexpected argument '%1'\n").arg(a) + kUsage);
+      *fileList << a;
+      continue;
+    }
+    fileList = nullptr;
+    if (a == QLatin1String("--template")) {
+      ok = value(&templatePath);
+    } else if (a == QLatin1String("--out")) {
+      ok = value(&out);
+    } else if (a == QLatin1String("--number")) {
+      ok = value(&v);
+      settings.documentNumber = ReadIntegerField(v, kDocumentNumberRange);
+    } else if (a == QLatin1String("--no-increment")) {
+      settings.incrementNumber = false;
+    } else if (a == QLatin1String("--no-number")) {
+      settings.insertNumber = false;
+    } else if (a == QLatin1String("--no-date")) {
+      settings.insertDate = false;
+    } else if (a == QLatin1String("--devnum")) {
+      ok = value(&v);
+      devnum = v;
+    } else if (a == QLatin1String("--font")) {
+      ok = value(&settings.font.name);
+    } else if (a == QLatin1String("--size")) {
+      ok = value(&v);
+      settings.font.size = ReadIntegerField(v, kFontSizeRange);
+    } else if (a == QLatin1String("--bold")) {
+      settings.font.bold = true;
+    } else if (a == QLatin1String("--italic")) {
+      settings.font.italic = true;
+    } else if (a == QLatin1String("--measure-table")) {
+      ok = value(&v);
+      settings.measure.tablePosition = ReadIntegerField(v, kTablePositionRange);
+    } else if (a == QLatin1String("--bscan-table")) {
+      ok = value(&v);
+      settings.bscan.tablePosition = ReadIntegerField(v, kTablePositionRange);
+    } else if (a == QLatin1String("--no-invert")) {
+      settings.measure.invertPicture = settings.bscan.invertPicture = false;
+    } else if (a == QLatin1String("--all-lines")) {
+      settings = WithAllOptionalLines(settings, true);
+    } else if (a == QLatin1String("--no-optional-lines")) {
+      settings = WithAllOptionalLines(settings, false);
+    } else if (a == QLatin1String("--measure")) {
+      fileList = &measureFiles;
+    } else if (a == QLatin1String("--bscan")) {
+      fileList = &bscanFiles;
+    } else {
+      return Fail(QStringLiteral("report: unknown option '%1'\n").arg(a) + kUsage);
+    }
+    if (!ok) return Fail(QStringLiteral("report: option %1 needs a value").arg(a));
+  }
+  if (templatePath.isEmpty() || out.isEmpty()) return Fail(QString::fromLatin1(kUsage));
+
+  // Every file is read before the document is made, so a bad file leaves no half report.
+  std::vector<std::unique_ptr<TKD735FileContent>> measures, bscans;
+  for (const QString& f : measureFiles) {
+    measures.push_back(LoadFile(f));
+    if (!measures.back()) return 1;
+  }
+  for (const QString& f : bscanFiles) {
+    bscans.push_back(LoadFile(f));
+    if (!bscans.back()) return 1;
+  }
+
+  QTemporaryDir folder;
+  if (!folder.isValid())
+    return Fail(
+        QStringLiteral("report: cannot create a temporary folder: %1").arg(folder.errorString()));
+  PictureClipboard clipboard;
+  DocxWordOptions options;
+  options.reportsFolder = folder.path();
+  options.openFile = [](const QString&) { return false; };  // no desktop here
+  DocxWord word(clipboard, options);
+  ConsoleFeedback feedback;
+  WordReport report(word, clipboard, feedback);
+
+  if (!report.CreateWordDocument(templatePath, settings, devnum)) return 1;
+  auto send = [&](BlockKind kind, const std::vector<std::unique_ptr<TKD735FileContent>>& files) {
+    std::vector<const TKD735FileContent*> entries;
+    for (const auto& f : files) entries.push_back(f.get());
+    return report.SendAllFiles(kind, entries, settings);
+  };
+  if (!send(BlockKind::Measure, measures) || !send(BlockKind::Bscan, bscans)) return 1;
+
+  QFile made(word.ActiveDocumentPath());
+  if (!made.open(QIODevice::ReadOnly))
+    return Fail(QStringLiteral("report: cannot read the document: %1").arg(made.errorString()));
+  const QByteArray bytes = made.readAll();
+  QSaveFile target(out);
+  if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() || !target.commit())
+    return Fail(QStringLiteral("report: cannot write '%1': %2").arg(out, target.errorString()));
+  return 0;
+}
 
 }  // namespace kd735::cli

@@ -123,6 +123,24 @@ class DocxReader {
     return {};
   }
 
+  // Writes the package to `path` with some parts replaced (test templates made from others).
+  bool WriteWith(const QString& path, const std::map<std::string, std::string>& replaced) const {
+    int err = 0;
+    zip_t* za = zip_open(path.toLocal8Bit().constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    if (!za) return false;
+    for (const auto& name : names_) {
+      auto it = replaced.find(name);
+      const std::string& data = it != replaced.end() ? it->second : parts_.at(name);
+      zip_source_t* s = zip_source_buffer(za, data.data(), data.size(), 0);
+      if (!s || zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8) < 0) {
+        if (s) zip_source_free(s);
+        zip_discard(za);
+        return false;
+      }
+    }
+    return zip_close(za) == 0;
+  }
+
  private:
   QByteArray bytes_;
   bool ok_ = false;

@@ -291,7 +291,11 @@ TEST_F(DocxWordTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
     ASSERT_TRUE(word_->CellSelect(table, i + 2, 2));
     ASSERT_TRUE(word_->SelectionPaste());
   }
-  clipboard_.SetPicture(TestPicture(20, 10, qRgb(255, 0, 0)));
+  // A picture of many colours comes out exactly as well.
+  QImage gradient(40, 30, QImage::Format_RGB32);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) gradient.setPixel(x, y, qRgb(x * 6, y * 8, (x * y) % 256));
+  clipboard_.SetPicture(gradient);
   ASSERT_TRUE(word_->CellSelect(table, 4, 3));
   ASSERT_TRUE(word_->SelectionPaste());
   ASSERT_TRUE(word_->Disconnect());
@@ -304,6 +308,10 @@ TEST_F(DocxWordTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
   int media = 0;
   for (const auto& n : r.names()) media += n.starts_with("word/media/");
   EXPECT_EQ(media, 2);
+  pugi::xml_node last = r.body().select_node("(.//a:blip)[last()]").node();
+  EXPECT_EQ(r.picture(last).convertToFormat(QImage::Format_RGB32), gradient);
+  pugi::xml_node first = r.body().select_node("(.//a:blip)[1]").node();
+  EXPECT_EQ(r.picture(first).convertToFormat(QImage::Format_RGB32), TestPicture());
   const std::string types = r.raw("[Content_Types].xml");
   EXPECT_NE(types.find("Extension=\"png\""), std::string::npos);
 }

@@ -1,0 +1,72 @@
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "report/docx_word.h"
+#include "report/word_report.h"
+
+// Sending N blocks into one report document: one "send all" action, the save at its end
+// included. Time per block should stay flat from 1,000 to 4,000 blocks.
+namespace kd735 {
+namespace {
+
+class SilentFeedback : public ReportFeedback {
+ public:
+  void ShowMessage(const ReportMessage&) override {}
+  void SetStatusText(const QString&) override {}
+};
+
+TKD735FileContent SampleMeasurement(int number) {
+  TKD735FileContent c;
+  auto& r = c.record;
+  r[field::kFileKind] = kMeasureKind;
+  r[field::kFileNumber] = static_cast<std::uint8_t>(number & 0xFF);
+  const char name[] = "TEST0001", date[] = "12.03.24 10:15";
+  std::copy(name, name + 8, r.begin() + field::kFileName);
+  std::copy(date, date + 14, r.begin() + field::kDateTimeText);
+  r[field::kMeasureState + 3] = 2;
+  r[field::kThickness + 2] = 0x04;
+  r[field::kThickness + 3] = 0xD2;
+  // A picture of its own for every file: the number's bits in the columns.
+  for (int col = 0; col < 128; ++col) {
+    r[field::kPictureData + 8 * col + col % 8] = 0x81;
+    if ((number >> (col % 16)) & 1) r[field::kPictureData + 8 * col + 3] = 0xFF;
+  }
+  return c;
+}
+
+void Blocks(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  std::vector<TKD735FileContent> files;
+  for (int i = 0; i < count; ++i) files.push_back(SampleMeasurement(i));
+  std::vector<const TKD735FileContent*> entries;
+  for (const auto& f : files) entries.push_back(&f);
+  const QString templatePath = QStringLiteral(KD735_TEMPLATE_DOCX);
+
+  for (auto _ : state) {
+    state.PauseTiming();
+    QTemporaryDir dir;
+    PictureClipboard clipboard;
+    DocxWordOptions options;
+    options.reportsFolder = dir.path();
+    DocxWord word(clipboard, options);
+    SilentFeedback feedback;
+    WordReport report(word, clipboard, feedback);
+    ReportSettings settings;
+    report.CreateWordDocument(templatePath, settings, QStringLiteral("КД735 0123"));
+    state.ResumeTiming();
+
+    if (!report.SendAllFiles(BlockKind::Measure, entries, settings)) {
+      state.SkipWithError("sending failed");
+      break;
+    }
+  }
+  state.counters["per_block"] = benchmark::Counter(
+      count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(Blocks)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace kd735
