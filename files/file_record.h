@@ -70,6 +70,8 @@ QString RecordText(RecordView record, int offset, int width);
 
 // Decodes Windows-1251 bytes as they stand (zero bytes included).
 QString DecodeWindows1251(std::span<const std::uint8_t> bytes);
+// One Windows-1251 byte from the built-in table (used when Qt's decoder lacks the code page).
+QChar Windows1251Char(std::uint8_t byte);
 
 // The name part of a list entry read from the instrument: the 8 bytes at offsets 2..9 taken as
 // characters whatever they hold, then " N000" with the file number ("TEST0001 N005"). A zero byte

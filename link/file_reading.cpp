@@ -29,12 +29,12 @@ QString InstrumentFileReader::NoFilesText(FileSide side) {
 
 QString InstrumentFileReader::ListingErrorText(FileSide side) {
   return side == FileSide::kMeasure
-             ? QStringLiteral("Ошибка составления списка \nфайлов измерений !!!")
-             : QStringLiteral("Ошибка составления списка \nфайлов В-сканов !!!");
+             ? QStringLiteral("Ошибка составления списка \rфайлов измерений !!!")
+             : QStringLiteral("Ошибка составления списка \rфайлов В-сканов !!!");
 }
 
 QString InstrumentFileReader::NoInstrumentText() {
-  return QStringLiteral("Нет подключенных приборов КД735\nНевозможно прочитать файлы !!!");
+  return QStringLiteral("Нет подключенных приборов КД735\rНевозможно прочитать файлы !!!");
 }
 
 QString InstrumentFileReader::LinkFailureText() {

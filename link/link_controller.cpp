@@ -159,11 +159,7 @@ void LinkController::StartStream(const QString& devPath) {
 }
 
 void LinkController::ReportAccessDenied() {
-  if (!bus_.AccessDenied()) return;
-  LogEvent(QStringLiteral(
-      "Нет прав доступа к прибору: установите правило udev link/60-kd735.rules "
-      "(sudo cp link/60-kd735.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules "
-      "&& sudo udevadm trigger) и переподключите прибор"));
+  if (bus_.LastOpenError() == OpenError::kAccessDenied) LogEvent(AccessDeniedHint());
 }
 
 void LinkController::StopStream() {
@@ -205,10 +201,15 @@ bool LinkController::OpenCommandChannel(const QString& devPath) {
   return commandChannel_ != nullptr;
 }
 
+bool LinkController::TransferCommandPacket(const Packet& data, std::uint32_t& bytesReturned) {
+  TransferRecord record = MakeTransferRecord(kCommandEndpoint, data);
+  bytesReturned = 0;
+  return commandChannel_ && commandChannel_->Transfer(record, kCommandWaitMs, bytesReturned);
+}
+
 bool LinkController::SendCommand(std::uint16_t command, std::uint16_t data) {
-  TransferRecord record = MakeTransferRecord(kCommandEndpoint, BuildCommandPacket(command, data));
   std::uint32_t bytes = 0;
-  const bool ok = commandChannel_ && commandChannel_->Transfer(record, kCommandWaitMs, bytes);
+  const bool ok = TransferCommandPacket(BuildCommandPacket(command, data), bytes);
   LogEvent(CommandLogLine(command, data, ok));
   return ok;
 }

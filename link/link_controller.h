@@ -63,6 +63,9 @@ class LinkController final : public QObject {
   bool OpenCommandChannel(const QString& devPath);
   bool SendCommand(std::uint16_t command, std::uint16_t data);
   bool ReadReply();
+  // Sends a prepared command packet without logging (for commands with their own log line);
+  // true when the transfer succeeded, bytesReturned then holds the count the channel reports.
+  bool TransferCommandPacket(const Packet& data, std::uint32_t& bytesReturned);
   std::uint16_t ReplyWord(int n) const;
   bool ReplyMatches(std::uint16_t w0, std::uint16_t w1, std::uint16_t w2) const;
   Packet LastReply() const { return replyBuffer_.DataPacket(); }

@@ -49,6 +49,23 @@ class StreamChannel {
   virtual bool Cancel() = 0;
 };
 
+// Why the last attempt to open a device failed.
+enum class OpenError {
+  kNone,
+  kNotFound,      // no such device path (any more)
+  kAccessDenied,  // the platform refused access: on Linux the udev rules are not installed
+  kBusy,          // another program holds the device
+  kOther,
+};
+
+// What the link logs when a bus reports kAccessDenied: the rules file and how to install it.
+inline QString AccessDeniedHint() {
+  return QStringLiteral(
+      "Нет доступа к прибору: установите правила udev link/60-kd735.rules командой "
+      "sudo cp link/60-kd735.rules /etc/udev/rules.d/ && sudo udevadm control --reload && "
+      "sudo udevadm trigger, затем переподключите прибор");
+}
+
 // One way of reaching instruments: libusb on a real bus, or the simulated instrument.
 class UsbBus {
  public:
@@ -66,9 +83,10 @@ class UsbBus {
   // notification to the UI thread itself. An empty function switches notification off.
   virtual void SetDeviceChangeCallback(std::function<void()> callback) = 0;
 
-  // True when the last open failed for lack of permission on the device node (the udev rule is
-  // missing), so the link can tell the user how to fix it.
-  virtual bool AccessDenied() const { return false; }
+  // The reason of the last failed open (also of a failed look at a device's strings while
+  // listing); kNone after a successful one. When it is kAccessDenied the link logs
+  // AccessDeniedHint() so that the user learns how to grant access.
+  virtual OpenError LastOpenError() const { return OpenError::kNone; }
 };
 
 }  // namespace kd735

@@ -42,6 +42,8 @@ struct SimulatedBus::State {
   std::vector<std::shared_ptr<SimulatedDevice>> devices;  // attached devices, in plug order
   std::function<void()> callback;
   Options options;
+  bool denyAccess = false;
+  OpenError lastOpenError = OpenError::kNone;
   int nextPath = 1;
   int nextNumber = 123;
   Clock::time_point start = Clock::now();
@@ -65,6 +67,20 @@ struct SimulatedBus::State {
     for (const auto& d : devices)
       if (d->info.DevPath == devPath) return d;
     return nullptr;
+  }
+  // The device an open asks for, or nullptr with the reason noted; call with mu held.
+  std::shared_ptr<SimulatedDevice> ForOpen(const QString& devPath) {
+    auto device = Find(devPath);
+    if (!device || !device->instrument) {
+      lastOpenError = OpenError::kNotFound;
+      return nullptr;
+    }
+    if (denyAccess) {
+      lastOpenError = OpenError::kAccessDenied;
+      return nullptr;
+    }
+    lastOpenError = OpenError::kNone;
+    return device;
   }
   // Marks a device gone; call with mu held. The caller fires the change callback after unlocking.
   void Unplug(const std::shared_ptr<SimulatedDevice>& device) {
@@ -296,8 +312,8 @@ std::vector<TUSBPnPInfo> SimulatedBus::ListDevices() {
 
 std::unique_ptr<CommandChannel> SimulatedBus::OpenCommandChannel(const QString& devPath) {
   std::lock_guard lock(state_->mu);
-  const auto device = state_->Find(devPath);
-  if (!device || !device->instrument) return nullptr;
+  const auto device = state_->ForOpen(devPath);
+  if (!device) return nullptr;
   // The channel fires the change callback itself when a fault unplugs the device under it.
   std::weak_ptr<State> weak = state_;
   auto notify = [weak] {
@@ -315,9 +331,19 @@ std::unique_ptr<CommandChannel> SimulatedBus::OpenCommandChannel(const QString& 
 
 std::unique_ptr<StreamChannel> SimulatedBus::OpenStreamChannel(const QString& devPath) {
   std::lock_guard lock(state_->mu);
-  const auto device = state_->Find(devPath);
-  if (!device || !device->instrument) return nullptr;
+  const auto device = state_->ForOpen(devPath);
+  if (!device) return nullptr;
   return std::make_unique<SimStreamChannel>(state_, device);
+}
+
+void SimulatedBus::DenyAccess(bool deny) {
+  std::lock_guard lock(state_->mu);
+  state_->denyAccess = deny;
+}
+
+OpenError SimulatedBus::LastOpenError() const {
+  std::lock_guard lock(state_->mu);
+  return state_->lastOpenError;
 }
 
 void SimulatedBus::SetDeviceChangeCallback(std::function<void()> callback) {

@@ -47,6 +47,9 @@ class SimulatedBus : public UsbBus {
   // Unplugs the device right after it has delivered so many more reply packets (a fault).
   void UnplugAfterReplies(const QString& devPath, int replies);
 
+  // While on, opening a channel fails with OpenError::kAccessDenied (as without the udev rules).
+  void DenyAccess(bool deny);
+
   // Runs the action on the device's instrument under the bus's lock; false when no instrument
   // with that path is attached.
   bool WithInstrument(const QString& devPath, const std::function<void(Instrument&)>& action);
@@ -58,6 +61,7 @@ class SimulatedBus : public UsbBus {
   std::unique_ptr<CommandChannel> OpenCommandChannel(const QString& devPath) override;
   std::unique_ptr<StreamChannel> OpenStreamChannel(const QString& devPath) override;
   void SetDeviceChangeCallback(std::function<void()> callback) override;
+  OpenError LastOpenError() const override;
 
   struct State;
 

@@ -1,4 +1,5 @@
 #include <QImage>
+#include <QMap>
 
 #include "files/local_file.h"
 #include "files/picture.h"

@@ -1,12 +1,233 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QImage>
+#include <QMap>
+#include <QTextStream>
+#include <QTimer>
+#include <memory>
+
+#include "files/instrument_entry.h"
+#include "files/local_file.h"
+#include "link/file_reading.h"
+#include "link/link_controller.h"
+#include "panel/panel_commands.h"
+#include "panel/screen_message.h"
+#include "panel/screen_message_sender.h"
+#include "panel/screen_surface.h"
+#include "sim/simulated_bus.h"
 #include "tools/verbs.h"
 
 namespace kd735::cli {
 
-int List(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("list: not built yet")); }
-int Dump(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("dump: not built yet")); }
-int Key(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("key: not built yet")); }
-int Message(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("message: not built yet")); }
-int Screen(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("screen: not built yet")); }
-int Read(const QStringList&, const GlobalOptions&) { return Fail(QStringLiteral("read: not built yet")); }
+namespace {
+
+// The bus the verbs talk to: the simulated instrument (with a little latency, a live clock and
+// its stored files) or the USB bus.
+std::unique_ptr<UsbBus> OpenBus(const GlobalOptions& options) {
+  if (options.simulate) {
+    sim::SimulatedBus::Options o;
+    o.latencyMs = 1;
+    o.realClock = true;
+    auto bus = std::make_unique<sim::SimulatedBus>(o);
+    bus->AttachInstrument();
+    return bus;
+  }
+  Fail(QStringLiteral("the USB backend is not part of this build; use --simulate"));
+  return nullptr;
+}
+
+// A started link on the bus; with --log every log line goes to stderr as it is added.
+struct Session {
+  std::unique_ptr<UsbBus> bus;
+  std::unique_ptr<LinkController> link;
+
+  bool Open(const GlobalOptions& options, LinkController::FrameHandler frames = nullptr) {
+    bus = OpenBus(options);
+    if (!bus) return false;
+    link = std::make_unique<LinkController>(*bus, std::move(frames));
+    if (options.log) {
+      QObject::connect(link.get(), &LinkController::lineAdded, [](const QString& line) {
+        QTextStream err(stderr);
+        err << line << Qt::endl;
+      });
+    }
+    link->Start();
+    return true;
+  }
+  bool RequireInstrument() const {
+    if (!link->Instruments().isEmpty()) return true;
+    Fail(QStringLiteral("no KD735 connected"));
+    return false;
+  }
+  ~Session() {
+    if (link) link->Shutdown();
+  }
+};
+
+// Splits arguments into positional ones and the values of the named options.
+bool SplitArgs(const QString& verb, const QStringList& args, const QStringList& flagOptions,
+               const QStringList& valueOptions, QStringList& positional,
+               QMap<QString, QString>& values) {
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (flagOptions.contains(a)) {
+      values[a] = QStringLiteral("1");
+    } else if (valueOptions.contains(a)) {
+      if (i + 1 >= args.size()) {
+        Fail(QStringLiteral("%1: option %2 needs a value").arg(verb, a));
+        return false;
+      }
+      values[a] = args[++i];
+    } else if (a.startsWith(QLatin1String("--"))) {
+      Fail(QStringLiteral("%1: unknown option '%2'").arg(verb, a));
+      return false;
+    } else {
+      positional << a;
+    }
+  }
+  return true;
+}
+
+QString OneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char('\n')); }
+
+}  // namespace
+
+int List(const QStringList& args, const GlobalOptions& options) {
+  if (!args.isEmpty()) return Fail(QStringLiteral("usage: kd735 list"));
+  Session s;
+  if (!s.Open(options)) return 1;
+  for (const QString& location : s.link->Instruments()) PrintLine(location);
+  return 0;
+}
+
+int Dump(const QStringList& args, const GlobalOptions& options) {
+  bool ok = false;
+  const int index = args.size() == 1 ? args[0].toInt(&ok) : 0;
+  if (!ok) return Fail(QStringLiteral("usage: kd735 dump INDEX"));
+  Session s;
+  if (!s.Open(options)) return 1;
+  QStringList lines;
+  DumpDeviceProperties(s.link->Devices(), index, lines);
+  for (const QString& line : lines) PrintLine(line);
+  return lines.size() > 1 ? 0 : 1;
+}
+
+int Key(const QStringList& args, const GlobalOptions& options) {
+  static const QMap<QString, PanelCommand> kKeys = {
+      {QStringLiteral("escape"), PanelCommandFor(PanelControl::Escape)},
+      {QStringLiteral("enter"), PanelCommandFor(PanelControl::Enter)},
+      {QStringLiteral("up"), PanelCommandFor(PanelControl::Up)},
+      {QStringLiteral("down"), PanelCommandFor(PanelControl::Down)},
+      {QStringLiteral("left"), PanelCommandFor(PanelControl::Left)},
+      {QStringLiteral("right"), PanelCommandFor(PanelControl::Right)},
+      {QStringLiteral("restart"), PanelCommandFor(PanelControl::Restart)},
+      {QStringLiteral("lock"), PanelCommandFor(PanelControl::KeyLock, true)},
+      {QStringLiteral("unlock"), PanelCommandFor(PanelControl::KeyLock, false)},
+  };
+  if (args.size() != 1 || !kKeys.contains(args[0]))
+    return Fail(
+        QStringLiteral("usage: kd735 key escape|enter|up|down|left|right|restart|lock|unlock"));
+  Session s;
+  if (!s.Open(options) || !s.RequireInstrument()) return 1;
+  const PanelCommand& key = kKeys[args[0]];
+  if (!s.link->SendCommand(key.command, key.data)) return Fail(QStringLiteral("key: send failed"));
+  return 0;
+}
+
+int Message(const QStringList& args, const GlobalOptions& options) {
+  QStringList positional;
+  QMap<QString, QString> values;
+  if (!SplitArgs(QStringLiteral("message"), args, {}, {QStringLiteral("--time")}, positional,
+                 values))
+    return 1;
+  bool ok = true;
+  const int seconds = values.value(QStringLiteral("--time"), QStringLiteral("4")).toInt(&ok);
+  if (positional.size() != 1 || !ok || seconds < kScreenMessageMinSeconds ||
+      seconds > kScreenMessageMaxSeconds)
+    return Fail(QStringLiteral("usage: kd735 message TEXT [--time S] (S from 1 to 20)"));
+  if (positional[0].size() > kScreenMessageMaxChars)
+    return Fail(QStringLiteral("message: at most %1 characters").arg(kScreenMessageMaxChars));
+  Session s;
+  if (!s.Open(options) || !s.RequireInstrument()) return 1;
+  if (!SendScreenMessage(*s.link, seconds, positional[0]))
+    return Fail(QStringLiteral("message: send failed"));
+  return 0;
+}
+
+int Screen(const QStringList& args, const GlobalOptions& options) {
+  QStringList positional;
+  QMap<QString, QString> values;
+  if (!SplitArgs(QStringLiteral("screen"), args, {QStringLiteral("--invert")},
+                 {QStringLiteral("--scale")}, positional, values))
+    return 1;
+  const QString scaleText = values.value(QStringLiteral("--scale"), QStringLiteral("1"));
+  if (positional.size() != 1 ||
+      (scaleText != QLatin1String("1") && scaleText != QLatin1String("2")))
+    return Fail(QStringLiteral("usage: kd735 screen OUT [--scale 1|2] [--invert]"));
+
+  ScreenSurface surface(scaleText.toInt());
+  if (!surface.Initialize()) return Fail(QStringLiteral("screen: the drawing surface failed"));
+  surface.SetInverted(values.contains(QStringLiteral("--invert")));
+  // The reader's first hand-off (zeros) presents once, the first real column 0 starts a pass,
+  // and the next present ends the first whole pass.
+  QImage picture;
+  QEventLoop loop;
+  const std::uint64_t presentsBefore = surface.PresentCount();
+  surface.SetPresentHandler([&](const QImage& backBuffer) {
+    if (surface.PresentCount() >= presentsBefore + 3 && picture.isNull()) {
+      picture = backBuffer.copy();
+      loop.quit();
+    }
+  });
+  Session s;
+  if (!s.Open(options, [&](const Packet& packet) { surface.DrawScreenPacket(packet); }) ||
+      !s.RequireInstrument())
+    return 1;
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  if (picture.isNull()) loop.exec();
+  s.link->Shutdown();
+  surface.Finalize();
+  if (picture.isNull()) return Fail(QStringLiteral("screen: no whole screen within 10 s"));
+  if (!picture.save(positional[0]))
+    return Fail(QStringLiteral("screen: cannot write %1").arg(positional[0]));
+  return 0;
+}
+
+int Read(const QStringList& args, const GlobalOptions& options) {
+  QStringList positional;
+  QMap<QString, QString> values;
+  if (!SplitArgs(QStringLiteral("read"), args, {}, {QStringLiteral("--out")}, positional, values))
+    return 1;
+  const bool measure = positional.value(0) == QLatin1String("measure");
+  if (positional.size() != 1 || (!measure && positional[0] != QLatin1String("bscan")) ||
+      !values.contains(QStringLiteral("--out")))
+    return Fail(QStringLiteral("usage: kd735 read measure|bscan --out DIR"));
+  const QDir out(values[QStringLiteral("--out")]);
+  if (!out.mkpath(QStringLiteral(".")))
+    return Fail(QStringLiteral("read: cannot create %1").arg(out.path()));
+
+  Session s;
+  if (!s.Open(options)) return 1;
+  const ListKind kind = measure ? ListKind::Measure : ListKind::Bscan;
+  int failures = 0;
+  InstrumentFileReader::Hooks hooks;
+  hooks.showMessage = [&](MessageKind, const QString& text) { failures += Fail(OneLine(text)); };
+  hooks.appendFile = [&](const InstrumentFile& file) {
+    const InstrumentFileEntry entry = MakeInstrumentFileEntry(file);
+    PrintLine(entry.text);
+    if (entry.incomplete) {
+      failures += Fail(QStringLiteral("%1: only %2 of 128 packets came; the rest is zero")
+                           .arg(entry.text)
+                           .arg(file.packetsStored));
+    }
+    const QString path = out.filePath(DefaultSaveName(entry.text, kind).trimmed());
+    const QString error = SaveLocalFile(entry.content->record, path);
+    if (!error.isEmpty()) failures += Fail(QStringLiteral("%1: %2").arg(path, error));
+  };
+  InstrumentFileReader reader(*s.link, hooks);
+  reader.Read(measure ? FileSide::kMeasure : FileSide::kBscan);
+  return failures ? 1 : 0;
+}
 
 }  // namespace kd735::cli

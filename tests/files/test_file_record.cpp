@@ -75,6 +75,17 @@ TEST(RecordText, EndsAtZeroOrFieldEndAndDecodesCp1251) {
   EXPECT_EQ(RecordText(full, 4090, 17), u"AAAAAA");
 }
 
+TEST(RecordText, EveryByteDecodesToOneCharacter) {
+  std::array<std::uint8_t, 256> all;
+  for (int i = 0; i < 256; ++i) all[std::size_t(i)] = std::uint8_t(i);
+  const QString text = DecodeWindows1251(all);
+  ASSERT_EQ(text.size(), 256);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(text[i], Windows1251Char(std::uint8_t(i))) << i;
+  EXPECT_EQ(text[0xC0], QChar(0x0410));  // А
+  EXPECT_EQ(text[0xA8], QChar(0x0401));  // Ё
+  EXPECT_EQ(text[0xB9], QChar(0x2116));  // №
+}
+
 TEST(FileNames, ViewerAndListEntryTakeDifferentWidths) {
   RecordBuilder zero;
   zero.Text(2, "ABCD").Byte(6, 0).Text(7, "XYZ").Byte(1, 5);

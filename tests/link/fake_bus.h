@@ -105,7 +105,9 @@ class FakeBus final : public UsbBus {
     std::lock_guard lock(mutex_);
     callback_ = std::move(callback);
   }
-  bool AccessDenied() const override { return accessDenied; }
+  OpenError LastOpenError() const override {
+    return accessDenied ? OpenError::kAccessDenied : OpenError::kNone;
+  }
 
   // Plugging: the callback fires on the calling thread, as a hotplug thread would.
   void Attach(const TUSBPnPInfo& info) {

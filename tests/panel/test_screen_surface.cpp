@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "panel/screen_column.h"
@@ -77,13 +78,16 @@ TEST(ScreenColumn, BytesMapToRowsBottomBandFirstLsbTopmost) {
     for (int scale : {1, 2}) {
       ScreenSurface s(scale);
       ASSERT_TRUE(s.Initialize());
-      const QImage before = s.BackBuffer().copy();
       s.DrawScreenPacket(p);
       const ScreenGeometry& g = s.Geometry();
       for (int r = 0; r < kScreenRows; ++r)
         EXPECT_EQ(At(s, g.margin + g.scale - 1, g.margin + g.scale * r + g.scale - 1),
                   (c.rows >> r) & 1 ? kYellow : kBlack)
             << "scale " << scale << " row " << r;
+      int lit = 0;
+      for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x) lit += At(s, x, y) == kYellow;
+      EXPECT_EQ(lit, std::popcount(c.rows) * scale * scale) << "scale " << scale;
     }
   }
   EXPECT_FALSE(ScreenColumnPixel(ScreenColumn{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 64));

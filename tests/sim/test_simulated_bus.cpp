@@ -50,6 +50,13 @@ TEST(SimulatedBus, DevicesComeAndGoWithNotifications) {
   EXPECT_TRUE(list[1].HardwareID.contains(QStringLiteral("USB\\VID_04B4&PID_1004")));
   EXPECT_EQ(bus.OpenCommandChannel(foreign), nullptr);
   EXPECT_EQ(bus.OpenCommandChannel(QStringLiteral("sim:99")), nullptr);
+  EXPECT_EQ(bus.LastOpenError(), OpenError::kNotFound);
+  bus.DenyAccess(true);
+  EXPECT_EQ(bus.OpenStreamChannel(first), nullptr);
+  EXPECT_EQ(bus.LastOpenError(), OpenError::kAccessDenied);
+  bus.DenyAccess(false);
+  EXPECT_NE(bus.OpenStreamChannel(first), nullptr);
+  EXPECT_EQ(bus.LastOpenError(), OpenError::kNone);
 
   EXPECT_TRUE(bus.Detach(first));
   EXPECT_FALSE(bus.Detach(first));
