@@ -59,7 +59,7 @@ OpenError ErrorOf(int libusbError) {
 
 }  // namespace
 
-struct DeviceHandle;
+struct LibusbDeviceHandle;
 
 struct LibusbBus::Context {
   libusb_context* usb = nullptr;
@@ -74,7 +74,7 @@ struct LibusbBus::Context {
   // across a libusb call, so the event thread (hotplug) cannot deadlock with an opening thread.
   std::mutex mu;
   struct Open {
-    std::weak_ptr<DeviceHandle> handle;
+    std::weak_ptr<LibusbDeviceHandle> handle;
     std::shared_ptr<std::atomic<bool>> gone;
   };
   std::map<QString, Open> open;  // by device path
@@ -91,13 +91,13 @@ struct LibusbBus::Context {
 };
 
 // One open device: the libusb handle with the interface claimed, shared by both channels.
-struct DeviceHandle {
+struct LibusbDeviceHandle {
   std::shared_ptr<LibusbBus::Context> context;
   libusb_device_handle* handle = nullptr;
   QString path;
   std::shared_ptr<std::atomic<bool>> gone = std::make_shared<std::atomic<bool>>(false);
 
-  ~DeviceHandle() {
+  ~LibusbDeviceHandle() {
     {
       std::lock_guard lock(context->mu);
       const auto it = context->open.find(path);
@@ -116,7 +116,7 @@ namespace {
 // into memory the caller has already reused.
 class TransferSlot {
  public:
-  explicit TransferSlot(std::shared_ptr<DeviceHandle> device)
+  explicit TransferSlot(std::shared_ptr<LibusbDeviceHandle> device)
       : device_(std::move(device)), transfer_(libusb_alloc_transfer(0)) {}
   ~TransferSlot() { libusb_free_transfer(transfer_); }
 
@@ -190,7 +190,7 @@ class TransferSlot {
     return true;
   }
 
-  const std::shared_ptr<DeviceHandle>& Device() const { return device_; }
+  const std::shared_ptr<LibusbDeviceHandle>& Device() const { return device_; }
 
  private:
   static void LIBUSB_CALL OnDone(libusb_transfer* transfer) {
@@ -202,7 +202,7 @@ class TransferSlot {
     self->cv_.notify_all();
   }
 
-  std::shared_ptr<DeviceHandle> device_;
+  std::shared_ptr<LibusbDeviceHandle> device_;
   libusb_transfer* transfer_;
   // Guards the fields below, written by the libusb event thread when a transfer completes.
   std::mutex mu_;
@@ -228,7 +228,7 @@ void Release(std::shared_ptr<TransferSlot>& slot) {
 
 class LibusbCommandChannel : public CommandChannel {
  public:
-  explicit LibusbCommandChannel(std::shared_ptr<DeviceHandle> device)
+  explicit LibusbCommandChannel(std::shared_ptr<LibusbDeviceHandle> device)
       : slot_(std::make_shared<TransferSlot>(std::move(device))) {}
   ~LibusbCommandChannel() override { Release(slot_); }
 
@@ -257,7 +257,7 @@ class LibusbCommandChannel : public CommandChannel {
 
 class LibusbStreamChannel : public StreamChannel {
  public:
-  explicit LibusbStreamChannel(std::shared_ptr<DeviceHandle> device)
+  explicit LibusbStreamChannel(std::shared_ptr<LibusbDeviceHandle> device)
       : slot_(std::make_shared<TransferSlot>(std::move(device))) {}
   ~LibusbStreamChannel() override { Release(slot_); }
 
@@ -357,7 +357,7 @@ std::set<QString> LibusbBus::Context::PresentPaths() {
   return paths;
 }
 
-LibusbBus::LibusbBus() : context_(std::make_shared<Context>()) {
+LibusbBus::LibusbBus(DeviceWatch watch) : context_(std::make_shared<Context>()) {
   Context& c = *context_;
   if (libusb_init(&c.usb) != LIBUSB_SUCCESS) {
     c.usb = nullptr;
@@ -369,7 +369,8 @@ LibusbBus::LibusbBus() : context_(std::make_shared<Context>()) {
       libusb_handle_events_timeout_completed(c.usb, &tv, nullptr);
     }
   });
-  if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+  if (watch == DeviceWatch::kHotplugWhereAvailable &&
+      libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
     c.hotplug = libusb_hotplug_register_callback(
                     c.usb,
                     libusb_hotplug_event(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
@@ -379,8 +380,9 @@ LibusbBus::LibusbBus() : context_(std::make_shared<Context>()) {
   }
   if (!c.hotplug) {
     // No hotplug events: compare the device list once a second.
-    c.poller = std::thread([&c] {
-      std::set<QString> known = c.PresentPaths();
+    // The first look is taken here, so that a device plugged in right after construction counts
+    // as an arrival.
+    c.poller = std::thread([&c, known = c.PresentPaths()]() mutable {
       std::unique_lock lock(c.pollMu);
       while (!c.stopping) {
         c.pollWake.wait_for(lock, 1s);
@@ -449,7 +451,7 @@ std::vector<TUSBPnPInfo> LibusbBus::ListDevices() {
 
     if (d.idVendor == kInstrumentVendor && d.idProduct == kInstrumentProduct) {
       // Only instruments are opened to read their strings; other devices stay untouched.
-      std::shared_ptr<DeviceHandle> shared;
+      std::shared_ptr<LibusbDeviceHandle> shared;
       {
         std::lock_guard lock(c.mu);
         const auto it = c.open.find(info.DevPath);
@@ -483,8 +485,8 @@ std::vector<TUSBPnPInfo> LibusbBus::ListDevices() {
 
 namespace {
 
-std::shared_ptr<DeviceHandle> OpenDevice(const std::shared_ptr<LibusbBus::Context>& context,
-                                         const QString& devPath) {
+std::shared_ptr<LibusbDeviceHandle> OpenDevice(const std::shared_ptr<LibusbBus::Context>& context,
+                                               const QString& devPath) {
   LibusbBus::Context& c = *context;
   if (!c.usb) {
     c.lastError = int(OpenError::kOther);
@@ -526,7 +528,7 @@ std::shared_ptr<DeviceHandle> OpenDevice(const std::shared_ptr<LibusbBus::Contex
   c.lastError = int(ErrorOf(r));
   if (r != LIBUSB_SUCCESS) return nullptr;
 
-  auto device = std::make_shared<DeviceHandle>();
+  auto device = std::make_shared<LibusbDeviceHandle>();
   device->context = context;
   device->handle = handle;
   device->path = devPath;

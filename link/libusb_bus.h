@@ -17,7 +17,11 @@ namespace kd735 {
 // device has gone (unplugged, or libusb reported it missing) every transfer on it fails at once.
 class LibusbBus : public UsbBus {
  public:
-  LibusbBus();
+  // How arrivals and removals are noticed: libusb hotplug where the platform has it, else a
+  // comparison of the device list once a second; kPolling forces the comparison.
+  enum class DeviceWatch { kHotplugWhereAvailable, kPolling };
+
+  explicit LibusbBus(DeviceWatch watch = DeviceWatch::kHotplugWhereAvailable);
   ~LibusbBus() override;
   LibusbBus(const LibusbBus&) = delete;
   LibusbBus& operator=(const LibusbBus&) = delete;

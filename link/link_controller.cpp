@@ -66,7 +66,13 @@ void LinkController::ClearLog() {
   Q_EMIT logCleared();
 }
 
-void LinkController::ShowProperties() {
+void LinkController::ShowProperties(bool withSoftwareIdentification) {
+  if (withSoftwareIdentification && selected_ >= 0) {
+    AddUnnumberedLine(QStringLiteral(" Идентификационные данные ПО "));
+    AddUnnumberedLine(QStringLiteral(" Версия ПО  V01.10"));
+    // The 'С' after 0x6 is Cyrillic, the 'C' after it Latin: the identifier as registered.
+    AddUnnumberedLine(QStringLiteral(" Цифровой идентификатор 0x6СC5A3F4"));
+  }
   QStringList lines;
   DumpDeviceProperties(devices_, selected_, lines);
   for (const QString& line : lines) AddUnnumberedLine(line);

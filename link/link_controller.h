@@ -45,8 +45,10 @@ class LinkController final : public QObject {
   void LogEvent(const QString& text);
   const QStringList& Log() const { return log_; }
   int LogCounter() const { return logCounter_; }
-  void ClearLog();        // "Очистить": the counter goes on
-  void ShowProperties();  // "Свойства": the selected instrument's properties
+  void ClearLog();  // "Очистить": the counter goes on
+  // "Свойства": the selected instrument's properties. The virtual program first adds its software
+  // identification lines when an instrument is selected.
+  void ShowProperties(bool withSoftwareIdentification = false);
   void AddUnnumberedLine(const QString& line);
 
   // The reaction to a device-change notification with its event code (7: devices changed).

@@ -10,6 +10,7 @@
 #include "files/instrument_entry.h"
 #include "files/local_file.h"
 #include "link/file_reading.h"
+#include "link/libusb_bus.h"
 #include "link/link_controller.h"
 #include "panel/panel_commands.h"
 #include "panel/screen_message.h"
@@ -33,8 +34,12 @@ std::unique_ptr<UsbBus> OpenBus(const GlobalOptions& options) {
     bus->AttachInstrument();
     return bus;
   }
-  Fail(QStringLiteral("the USB backend is not part of this build; use --simulate"));
-  return nullptr;
+  auto bus = std::make_unique<LibusbBus>();
+  if (!bus->IsReady()) {
+    Fail(QStringLiteral("libusb could not be initialised"));
+    return nullptr;
+  }
+  return bus;
 }
 
 // A started link on the bus; with --log every log line goes to stderr as it is added.

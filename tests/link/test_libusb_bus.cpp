@@ -24,7 +24,7 @@ using Outcome = StreamChannel::Outcome;
 // that a fault fails the test instead of hanging it.
 template <typename Predicate>
 bool Eventually(Predicate done) {
-  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(10ms);
   return done();
 }
 
@@ -242,6 +242,24 @@ TEST_F(LibusbBusTest, HotplugReportsArrivalAndRemoval) {
   bed_.AddInstrument("00778");
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(changes, after);
+}
+
+TEST_F(LibusbBusTest, PollingNoticesArrivalAndRemovalWithoutHotplug) {
+  LibusbBus bus(LibusbBus::DeviceWatch::kPolling);
+  ASSERT_FALSE(bus.HasHotplug());
+  std::atomic<int> changes = 0;
+  bus.SetDeviceChangeCallback([&] { ++changes; });
+  const int devnum = bed_.AddInstrument("00123");
+  ASSERT_TRUE(Eventually([&] { return changes >= 1; }));
+  const QString path = FindInstrument(bus.ListDevices())->DevPath;
+  auto command = bus.OpenCommandChannel(path);
+  ASSERT_TRUE(command);
+
+  const int before = changes;
+  bed_.Unplug(devnum);
+  bed_.Remove(devnum);
+  EXPECT_TRUE(Eventually([&] { return changes > before; }));
+  EXPECT_FALSE(Send(*command, command::kConnect, 0));
 }
 
 }  // namespace

@@ -130,6 +130,26 @@ TEST_F(LinkControllerTest, TwoInstrumentsUseTheFirstWhateverIsSelected) {
   EXPECT_EQ(bus.commandPaths, (std::vector<QString>{"/dev/kd1", "/dev/kd1"}));
 }
 
+TEST_F(LinkControllerTest, VirtualProgramPropertiesStartWithTheSoftwareIdentification) {
+  auto link = Make();
+  link->Start();
+  const int from = link->Log().size();
+  link->ShowProperties(true);  // nothing selected: no identification either
+  EXPECT_EQ(link->Log().mid(from),
+            QStringList{QStringLiteral("Неправильный индекс устройства !!!")});
+
+  bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
+  test::PumpUntil([&] { return link->SelectedInstrument() == 0; });
+  const int next = link->Log().size();
+  link->ShowProperties(true);
+  const QStringList lines = link->Log().mid(next);
+  ASSERT_EQ(lines.size(), 3 + 30 + 1);
+  EXPECT_EQ(lines[0], QStringLiteral(" Идентификационные данные ПО "));
+  EXPECT_EQ(lines[1], QStringLiteral(" Версия ПО  V01.10"));
+  EXPECT_EQ(lines[2], QString::fromUtf16(u" Цифровой идентификатор 0x6\u0421C5A3F4"));
+  EXPECT_TRUE(lines[3].startsWith(QStringLiteral("УСТРОЙСТВО    - 0 ")));
+}
+
 TEST_F(LinkControllerTest, ReconnectionAfterUnplugAndReplug) {
   bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
   auto link = Make();

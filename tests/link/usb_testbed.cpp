@@ -252,7 +252,8 @@ struct UsbTestbed::Impl {
                   "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
                   "E: DEVNAME=/dev/bus/usb/001/%03d\nE: BUSNUM=001\nE: DEVNUM=%03d\n"
                   "E: PRODUCT=%x/%x/100\nE: ID_VENDOR_ID=%04x\nE: ID_MODEL_ID=%04x\n"
-                  "A: busnum=1\nA: devnum=%d\nA: speed=12\nA: idVendor=%04x\nA: idProduct=%04x\n"
+                  "A: busnum=1\\n\nA: devnum=%d\\n\nA: speed=12\\n\nA: idVendor=%04x\\n\nA: "
+                  "idProduct=%04x\\n\n"
                   "A: bConfigurationValue=1\nA: bNumConfigurations=1\nA: dev=189:%d\n"
                   "H: descriptors=%s\n",
                   n, n, n, n, vid, pid, vid, pid, n, vid, pid, n - 1,

@@ -1,0 +1,102 @@
+// The whole link over the libusb backend against an instrument emulated by umockdev: discovery,
+// stream, commands, file reading, and an unplug in the middle of a file.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <vector>
+
+#include "link/file_reading.h"
+#include "link/libusb_bus.h"
+#include "link/link_controller.h"
+#include "tests/link/usb_testbed.h"
+
+namespace kd735 {
+namespace {
+
+QCoreApplication& App() {
+  static int argc = 1;
+  static char name[] = "test";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+// Runs the event loop until the condition holds; false after a generous while, so that a fault
+// fails the test rather than hanging it.
+template <typename Predicate>
+bool PumpUntil(Predicate done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+class LinkOverUsbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    if (!bed_.Active()) GTEST_SKIP() << "not running under umockdev's preload";
+  }
+  test::UsbTestbed bed_;  // before the bus: libusb must start inside the emulation
+};
+
+TEST_F(LinkOverUsbTest, StreamCommandsFilesAndAnUnplugInTheMiddleOfAFile) {
+  const int devnum = bed_.AddInstrument("00123", 11);
+  // A fourth measurement file, so that three whole files come before the one cut short.
+  std::vector<sim::FileRecord> want;
+  bed_.WithInstrument(devnum, [&](sim::Instrument& i) {
+    sim::MeasureFileSpec spec;
+    spec.number = 4;
+    spec.name = "TEST0004";
+    spec.dateTime = "10.12.2026 12:00";
+    i.Files(sim::kMeasureKind).push_back(sim::MakeMeasureRecord(spec));
+    want = i.Files(sim::kMeasureKind);
+  });
+  ASSERT_EQ(want.size(), 4u);
+
+  LibusbBus bus;
+  int frames = 0;
+  LinkController link(bus, [&](const Packet&) { ++frames; });
+  link.Start();
+  EXPECT_EQ(link.Instruments(), QStringList{QStringLiteral("KD735 N 00123")});
+  EXPECT_TRUE(link.Log().join('\n').contains(QStringLiteral("Команда = AAAAh Данные 0000h OK")));
+  ASSERT_TRUE(PumpUntil([&] { return frames > 70; }));  // more than two passes of the screen
+
+  ASSERT_TRUE(link.SendCommand(command::kKey, key::kEnter));
+  bed_.WithInstrument(devnum, [](sim::Instrument& i) {
+    EXPECT_TRUE(i.Connected());
+    EXPECT_EQ(i.CurrentPage(), sim::Page::kMenu);
+  });
+
+  std::vector<InstrumentFile> files;
+  std::vector<QString> messages;
+  InstrumentFileReader::Hooks hooks;
+  hooks.showMessage = [&](MessageKind, const QString& text) { messages.push_back(text); };
+  hooks.clearList = [&](FileSide) { files.clear(); };
+  hooks.appendFile = [&](const InstrumentFile& f) { files.push_back(f); };
+  InstrumentFileReader reader(link, hooks);
+
+  // The listing reply, three whole files and 40 packets of the fourth, then the device is gone.
+  bed_.UnplugAfterReplies(devnum, 1 + 3 * 128 + 40);
+  reader.Read(FileSide::kMeasure);
+  EXPECT_FALSE(reader.Busy());
+  EXPECT_EQ(messages, std::vector<QString>{QStringLiteral("НЕТ связи с прибором !!!")});
+  ASSERT_EQ(files.size(), 3u);
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    EXPECT_TRUE(files[k].Complete());
+    EXPECT_TRUE(std::equal(files[k].bytes.begin(), files[k].bytes.end(), want[k].begin())) << k;
+  }
+  EXPECT_FALSE(link.SendCommand(command::kKey, key::kEscape));
+
+  // The system learns of the unplug: the link drops the instrument and stops its reader.
+  bed_.Unplug(devnum);
+  bed_.Remove(devnum);
+  ASSERT_TRUE(PumpUntil([&] { return link.Instruments().isEmpty(); }));
+  EXPECT_EQ(link.StatusText(LinkController::kLinkPanel), QStringLiteral("Нет связи c КД735!!!"));
+  link.Shutdown();
+  EXPECT_EQ(link.CurrentReader(), nullptr);
+}
+
+}  // namespace
+}  // namespace kd735
