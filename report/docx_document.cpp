@@ -339,6 +339,18 @@ std::string ResolveTarget(const std::string& sourceDir, const std::string& targe
   return out;
 }
 
+// Replaces the content of a settings part by an empty w:settings element.
+pugi::xml_node NewSettings(pugi::xml_document& xml) {
+  xml.reset();
+  pugi::xml_node decl = xml.append_child(pugi::node_declaration);
+  decl.append_attribute("version") = "1.0";
+  decl.append_attribute("encoding") = "UTF-8";
+  decl.append_attribute("standalone") = "yes";
+  pugi::xml_node root = xml.append_child("w:settings");
+  root.append_attribute("xmlns:w") = kWordNs;
+  return root;
+}
+
 bool EndsWith(const char* s, const char* suffix) {
   const size_t n = std::strlen(s), m = std::strlen(suffix);
   return n >= m && std::strcmp(s + n - m, suffix) == 0;
@@ -537,23 +549,17 @@ pugi::xml_node DocxDocument::SettingsRoot() {
   if (!settingsPart_.empty()) return Xml(settingsPart_).child("w:settings");
   std::vector<std::string> found = RelatedParts("/settings");
   if (!found.empty()) {
-    pugi::xml_node root = Xml(found.front()).child("w:settings");
-    if (root) {
-      settingsPart_ = found.front();
-      return root;
-    }
+    settingsPart_ = found.front();
+    pugi::xml_document& xml = Xml(settingsPart_);
+    if (pugi::xml_node root = xml.child("w:settings")) return root;
+    // A settings part that does not read is started afresh: Word allows one settings part only.
+    Touch(settingsPart_);
+    return NewSettings(xml);
   }
   // No settings part: make one, with its relationship and content type.
   std::string name = mainDir_ + "settings.xml";
   for (int n = 2; FindPart(name); ++n) name = mainDir_ + "settings" + std::to_string(n) + ".xml";
-  pugi::xml_document& xml = Xml(name);
-  xml.remove_children();
-  pugi::xml_node decl = xml.append_child(pugi::node_declaration);
-  decl.append_attribute("version") = "1.0";
-  decl.append_attribute("encoding") = "UTF-8";
-  decl.append_attribute("standalone") = "yes";
-  pugi::xml_node root = xml.append_child("w:settings");
-  root.append_attribute("xmlns:w") = kWordNs;
+  pugi::xml_node root = NewSettings(Xml(name));
   Touch(name);
   settingsPart_ = name;
 

@@ -195,6 +195,41 @@ TEST_F(DocxWordTest, FieldOfAnUnsetVariableShowsNothingAndVariablesIgnoreCase) {
   EXPECT_EQ(r.xml("word/settings.xml").child("w:docVars").select_nodes("w:docVar").size(), 1u);
 }
 
+TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
+  DocxReader source(kTemplate);
+  std::string rels = source.raw("word/_rels/document.xml.rels");
+  const auto at = rels.find("<Relationship Id=\"rId2\"");
+  rels.erase(at, rels.find("/>", at) + 2 - at);
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> replaced;
+  };
+  for (const Case& c :
+       {Case{"unreadable settings", {{"word/settings.xml", "<w:settings"}}},
+        Case{"no settings relationship", {{"word/_rels/document.xml.rels", rels}}}}) {
+    const QString path = dir_.filePath(QString::fromLatin1(c.what) + QStringLiteral(".docx"));
+    ASSERT_TRUE(source.WriteWith(path, c.replaced));
+    ASSERT_TRUE(word_->Connect());
+    ASSERT_TRUE(word_->DocumentsAdd(path, false)) << c.what;
+    WordDocumentRef doc;
+    ASSERT_TRUE(word_->ActiveDocument(&doc));
+    ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0005")));
+    ASSERT_TRUE(word_->FieldsUpdate(doc));
+    ASSERT_TRUE(word_->Disconnect());
+
+    DocxReader r(word_->DocumentPath(doc));
+    std::vector<std::string> targets;
+    for (pugi::xml_node rel : r.xml("word/_rels/document.xml.rels").children("Relationship"))
+      if (std::string(rel.attribute("Type").value()).ends_with("/settings"))
+        targets.push_back(rel.attribute("Target").value());
+    ASSERT_EQ(targets.size(), 1u) << c.what;
+    pugi::xml_node var = r.xml("word/" + targets[0]).child("w:docVars").child("w:docVar");
+    EXPECT_STREQ(var.attribute("w:val").value(), "0005") << c.what;
+    EXPECT_NE(r.raw("[Content_Types].xml").find("/word/" + targets[0]), std::string::npos);
+    EXPECT_EQ(DocxReader::paragraphs(r.body()).at(1), QStringLiteral("Номер документа: 0005"));
+  }
+}
+
 TEST_F(DocxWordTest, RowsCellsTextAndPicture) {
   WordDocumentRef doc = NewDocument();
   WordTableRef table;
