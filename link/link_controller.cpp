@@ -165,7 +165,11 @@ void LinkController::StartStream(const QString& devPath) {
 }
 
 void LinkController::ReportAccessDenied() {
-  if (bus_.LastOpenError() == OpenError::kAccessDenied) LogEvent(AccessDeniedHint());
+  if (bus_.LastOpenError() != OpenError::kAccessDenied) return;
+  LogEvent(QStringLiteral(
+      "Нет доступа к прибору: установите правила udev link/60-kd735.rules командой "
+      "sudo cp link/60-kd735.rules /etc/udev/rules.d/ && sudo udevadm control --reload && "
+      "sudo udevadm trigger, затем переподключите прибор"));
 }
 
 void LinkController::StopStream() {

@@ -1,6 +1,9 @@
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
+#include <unistd.h>
 
 #include "tools/verbs.h"
 
@@ -57,6 +60,14 @@ int Usage() {
 int main(int argc, char** argv) {
   // Pictures and the report need QtGui; no window is ever shown.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Outside a desktop session (ssh, cron, CI) Qt warns on every start that it has no runtime
+  // folder; give it the private one it would fall back to, so the tool's stderr stays its own.
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    const QString runtime = QDir::tempPath() + QStringLiteral("/runtime-%1").arg(::getuid());
+    if (QDir().mkpath(runtime) &&
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+      qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+  }
   QGuiApplication app(argc, argv);
 
   QStringList args = app.arguments().mid(1);
