@@ -58,14 +58,6 @@ enum class OpenError {
   kOther,
 };
 
-// What the link logs when a bus reports kAccessDenied: the rules file and how to install it.
-inline QString AccessDeniedHint() {
-  return QStringLiteral(
-      "Нет доступа к прибору: установите правила udev link/60-kd735.rules командой "
-      "sudo cp link/60-kd735.rules /etc/udev/rules.d/ && sudo udevadm control --reload && "
-      "sudo udevadm trigger, затем переподключите прибор");
-}
-
 // One way of reaching instruments: libusb on a real bus, or the simulated instrument.
 class UsbBus {
  public:
@@ -84,7 +76,7 @@ class UsbBus {
   virtual void SetDeviceChangeCallback(std::function<void()> callback) = 0;
 
   // The reason of the last failed open (also of a failed look at a device's strings while
-  // listing); kNone after a successful one. On kAccessDenied the link logs AccessDeniedHint().
+  // listing); kNone after a successful one.
   virtual OpenError LastOpenError() const { return OpenError::kNone; }
 };
 
