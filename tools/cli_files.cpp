@@ -32,19 +32,16 @@ QString SplitArgs(const QStringList& args, const QStringList& knownFlags,
   return {};
 }
 
-// Loads a local instrument file; on failure prints the loader's message with its line breaks.
-std::unique_ptr<TKD735FileContent> Load(const QString& path) {
+}  // namespace
+
+std::unique_ptr<TKD735FileContent> LoadFileOrFail(const QString& path) {
   LoadedFile loaded = LoadLocalFile(path);
   if (!loaded.ok()) {
-    QString text = loaded.error;
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    Fail(text);
+    Fail(loaded.error);
     return nullptr;
   }
   return std::move(loaded.content);
 }
-
-}  // namespace
 
 int Describe(const QStringList& args, const GlobalOptions&) {
   QStringList positional, flags;
@@ -53,7 +50,7 @@ int Describe(const QStringList& args, const GlobalOptions&) {
       SplitArgs(args, {QStringLiteral("--styles")}, {}, positional, flags, values);
   if (!error.isEmpty()) return Fail(QStringLiteral("describe: ") + error);
   if (positional.size() != 1) return Fail(QStringLiteral("usage: kd735 describe FILE [--styles]"));
-  const auto content = Load(positional[0]);
+  const auto content = LoadFileOrFail(positional[0]);
   if (!content) return 1;
   const bool styles = !flags.isEmpty();
   for (const DescriptionLine& line : DescribeRecord(content->record).lines) {
@@ -71,7 +68,7 @@ int Picture(const QStringList& args, const GlobalOptions&) {
   if (positional.size() != 2) {
     return Fail(QStringLiteral("usage: kd735 picture FILE OUT [--invert]"));
   }
-  const auto content = Load(positional[0]);
+  const auto content = LoadFileOrFail(positional[0]);
   if (!content) return 1;
   const QString out = positional[1];
   const char* format = out.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "PNG" : "BMP";
@@ -95,7 +92,7 @@ int Block(const QStringList& args, const GlobalOptions&) {
     return Fail(QStringLiteral(
         "usage: kd735 block FILE --kind measure|bscan [--all-lines|--no-optional-lines]"));
   }
-  const auto content = Load(positional[0]);
+  const auto content = LoadFileOrFail(positional[0]);
   if (!content) return 1;
   ReportSettings settings;
   if (flags.contains(allOn)) settings = WithAllOptionalLines(settings, true);
@@ -113,7 +110,7 @@ int ListName(const QStringList& args, const GlobalOptions&) {
   const QString error = SplitArgs(args, {}, {}, positional, flags, values);
   if (!error.isEmpty()) return Fail(QStringLiteral("listname: ") + error);
   if (positional.size() != 1) return Fail(QStringLiteral("usage: kd735 listname FILE"));
-  const auto content = Load(positional[0]);
+  const auto content = LoadFileOrFail(positional[0]);
   if (!content) return 1;
   PrintLine(FileListName(content->record));
   return 0;

@@ -94,8 +94,6 @@ bool SplitArgs(const QString& verb, const QStringList& args, const QStringList& 
   return true;
 }
 
-QString OneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char('\n')); }
-
 }  // namespace
 
 int List(const QStringList& args, const GlobalOptions& options) {
@@ -217,7 +215,7 @@ int Read(const QStringList& args, const GlobalOptions& options) {
   const ListKind kind = measure ? ListKind::Measure : ListKind::Bscan;
   int failures = 0;
   InstrumentFileReader::Hooks hooks;
-  hooks.showMessage = [&](MessageKind, const QString& text) { failures += Fail(OneLine(text)); };
+  hooks.showMessage = [&](MessageKind, const QString& text) { failures += Fail(text); };
   hooks.appendFile = [&](const InstrumentFile& file) {
     const InstrumentFileEntry entry = MakeInstrumentFileEntry(file);
     PrintLine(entry.text);

@@ -24,24 +24,9 @@ const char kUsage[] =
 // Messages go to stderr with their line breaks, the status line to stdout.
 class ConsoleFeedback : public ReportFeedback {
  public:
-  void ShowMessage(const ReportMessage& message) override {
-    QString text = message.text;
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    Fail(text);
-  }
+  void ShowMessage(const ReportMessage& message) override { Fail(message.text); }
   void SetStatusText(const QString& text) override { PrintLine(text); }
 };
-
-std::unique_ptr<TKD735FileContent> LoadFile(const QString& path) {
-  LoadedFile loaded = LoadLocalFile(path);
-  if (!loaded.ok()) {
-    QString text = loaded.error;
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    Fail(text);
-    return nullptr;
-  }
-  return std::move(loaded.content);
-}
 
 }  // namespace
 
@@ -119,11 +104,11 @@ int Report(const QStringList& args, const GlobalOptions&) {
   // Every file is read before the document is made, so a bad file leaves no half report.
   std::vector<std::unique_ptr<TKD735FileContent>> measures, bscans;
   for (const QString& f : measureFiles) {
-    measures.push_back(LoadFile(f));
+    measures.push_back(LoadFileOrFail(f));
     if (!measures.back()) return 1;
   }
   for (const QString& f : bscanFiles) {
-    bscans.push_back(LoadFile(f));
+    bscans.push_back(LoadFileOrFail(f));
     if (!bscans.back()) return 1;
   }
 

@@ -1,9 +1,9 @@
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
-#include <unistd.h>
 
 #include "tools/verbs.h"
 
@@ -11,7 +11,7 @@ namespace kd735::cli {
 
 int Fail(const QString& text) {
   QTextStream err(stderr);
-  err << "kd735: " << text << Qt::endl;
+  err << "kd735: " << QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')) << Qt::endl;
   return 1;
 }
 
@@ -35,7 +35,8 @@ struct VerbEntry {
 constexpr VerbEntry kVerbs[] = {
     {"describe", kd735::cli::Describe, "describe FILE [--styles]"},
     {"picture", kd735::cli::Picture, "picture FILE OUT [--invert]"},
-    {"block", kd735::cli::Block, "block FILE --kind measure|bscan [--all-lines|--no-optional-lines]"},
+    {"block", kd735::cli::Block,
+     "block FILE --kind measure|bscan [--all-lines|--no-optional-lines]"},
     {"listname", kd735::cli::ListName, "listname FILE"},
     {"list", kd735::cli::List, "list"},
     {"dump", kd735::cli::Dump, "dump INDEX"},

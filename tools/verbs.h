@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QStringList>
+#include <memory>
+
+#include "files/file_record.h"
 
 // The verbs of the kd735 command-line tool. Each takes the arguments after the verb and returns
 // the exit code: 0 on success, 1 with a message on stderr for bad input or a failed operation.
@@ -29,8 +32,12 @@ int Read(const QStringList& args, const GlobalOptions& options);
 // The Word report: report.
 int Report(const QStringList& args, const GlobalOptions& options);
 
-// Writes "kd735: <text>" to stderr and returns 1.
+// Writes "kd735: <text>" to stderr and returns 1. The line breaks of the program's own message
+// texts ("\r") become newlines.
 int Fail(const QString& text);
+
+// Loads a local instrument file; on failure prints the loader's message and returns nullptr.
+std::unique_ptr<TKD735FileContent> LoadFileOrFail(const QString& path);
 
 // Writes one line (UTF-8) to stdout.
 void PrintLine(const QString& text);

@@ -2,37 +2,20 @@
 
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "files/local_file.h"
+#include "tests/common/cli_runner.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
 namespace {
 
 using namespace Qt::StringLiterals;
+using testing::CliRun;
 using testing::RecordBuilder;
 
-struct CliRun {
-  int exitCode = -1;
-  QString out, err;
-};
-
-// Runs the built kd735 tool under a Russian locale.
-CliRun Kd735(const QStringList& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(QStringLiteral("LC_ALL"));
-  env.remove(QStringLiteral("LC_NUMERIC"));
-  env.insert(QStringLiteral("LANG"), QStringLiteral("ru_RU.UTF-8"));
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  p.setProcessEnvironment(env);
-  p.start(QStringLiteral(KD735_CLI), args);
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+CliRun Kd735(const QStringList& args) { return testing::RunKd735(args); }
 
 class Cli : public ::testing::Test {
  protected:

@@ -2,22 +2,16 @@
 
 #include <QDir>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
+
+#include "tests/common/cli_runner.h"
 
 namespace {
 
-struct CliRun {
-  int code;
-  QString out, err;
-};
+using kd735::testing::CliRun;
 
 CliRun Kd735(const QStringList& args) {
-  QProcess p;
-  p.start(QStringLiteral(KD735_CLI), QStringList{QStringLiteral("--simulate")} + args);
-  p.waitForFinished(60000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  return kd735::testing::RunKd735(QStringList{QStringLiteral("--simulate")} + args);
 }
 
 TEST(LinkCli, VerbsAgainstTheSimulatedInstrument) {
@@ -37,7 +31,7 @@ TEST(LinkCli, VerbsAgainstTheSimulatedInstrument) {
   };
   for (const Case& c : cases) {
     const CliRun r = Kd735(c.args);
-    EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString() << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, c.code) << c.args.join(' ').toStdString() << r.err.toStdString();
     if (!c.out.isEmpty()) {
       EXPECT_EQ(r.out, c.out) << c.args.join(' ').toStdString();
     }
@@ -49,7 +43,7 @@ TEST(LinkCli, VerbsAgainstTheSimulatedInstrument) {
 TEST(LinkCli, ReadSavesEveryFileUnderItsListName) {
   QTemporaryDir dir;
   const CliRun r = Kd735({"--log", "read", "measure", "--out", dir.path()});
-  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
   const QStringList entries = r.out.split('\n', Qt::SkipEmptyParts);
   ASSERT_EQ(entries.size(), 3);
   for (int i = 0; i < 3; ++i) {
@@ -68,7 +62,7 @@ TEST(LinkCli, ScreenDrawsAWholePass) {
   const QString out = dir.filePath("screen.bmp");
   for (int scale : {1, 2}) {
     const CliRun r = Kd735({"screen", out, "--scale", QString::number(scale)});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QImage image(out);
     EXPECT_EQ(image.size(), scale == 1 ? QSize(134, 70) : QSize(264, 136));
     // Lit pixels to the right of the first four columns: more than column 0 was drawn.

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "files/local_file.h"
+#include "tests/common/cli_runner.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
 
@@ -12,28 +12,13 @@ namespace kd735 {
 namespace {
 
 using namespace Qt::StringLiterals;
+using testing::CliRun;
 using testing::DocxReader;
 using testing::RecordBuilder;
 
 const QString kTemplate = QStringLiteral(KD735_TEMPLATE_DOCX);
 
-struct CliRun {
-  int exitCode = -1;
-  QString out, err;
-};
-
-CliRun Kd735(const QStringList& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(u"LC_ALL"_s);
-  env.insert(u"LANG"_s, u"ru_RU.UTF-8"_s);
-  env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-  p.setProcessEnvironment(env);
-  p.start(QStringLiteral(KD735_CLI), args);
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+CliRun Kd735(const QStringList& args) { return testing::RunKd735(args); }
 
 class ReportCli : public ::testing::Test {
  protected:
