@@ -136,7 +136,9 @@ TEST_F(FileReadingTest, ForeignPacketsAndAnUnmatchedLastPacket) {
     const auto got = std::span(entries[0].bytes).subspan(32 * n, 32);
     const auto exp = std::span(want).subspan(32 * n, 32);
     EXPECT_EQ(std::equal(got.begin(), got.end(), exp.begin()), stored) << n;
-    if (!stored) EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](auto b) { return b == 0; }));
+    if (!stored) {
+      EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](auto b) { return b == 0; }));
+    }
   }
   // Reported, not silently kept.
   EXPECT_FALSE(entries[0].Complete());
