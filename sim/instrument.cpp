@@ -136,42 +136,42 @@ void DrawBscanGraph(ScreenBitmap& s, const std::vector<std::int32_t>& profile, s
 
 std::string DefaultProbeType() { return Cp1251("П112-5-10/2"); }
 
-FileRecord MakeMeasureRecord(const MeasureFileSpec& spec) {
+FileRecord MakeMeasureRecord(const MeasureFileSpec& fields) {
   FileRecord r{};
   // Beyond the interpreted part the instrument's memory reads as erased flash.
   std::fill(r.begin() + 2133, r.end(), std::uint8_t{0xFF});
   r[0] = kMeasureKind;
-  r[1] = spec.number;
-  PutText(r, 2, 9, spec.name);
-  PutText(r, 11, 17, spec.dateTime);
-  PutText(r, 28, 11, spec.deviceNumber);
-  PutText(r, 39, 17, spec.probeType.empty() ? DefaultProbeType() : spec.probeType);
-  PutText(r, 56, 11, spec.probeNumber);
-  PutBe32(r, 67, spec.frequencyCode);
-  PutBe32(r, 79, spec.sweepDelay);
-  PutBe32(r, 83, spec.sweepWidth);
-  PutBe32(r, 145, spec.velocityCL);
-  PutBe32(r, 149, spec.probeDelayTpep);
-  PutBe32(r, 157, spec.state);
-  PutBe32(r, 161, std::uint32_t(spec.thickness));
+  r[1] = fields.number;
+  PutText(r, 2, 9, fields.name);
+  PutText(r, 11, 17, fields.dateTime);
+  PutText(r, 28, 11, fields.deviceNumber);
+  PutText(r, 39, 17, fields.probeType.empty() ? DefaultProbeType() : fields.probeType);
+  PutText(r, 56, 11, fields.probeNumber);
+  PutBe32(r, 67, fields.frequencyCode);
+  PutBe32(r, 79, fields.sweepDelay);
+  PutBe32(r, 83, fields.sweepWidth);
+  PutBe32(r, 145, fields.velocityCL);
+  PutBe32(r, 149, fields.probeDelayTpep);
+  PutBe32(r, 157, fields.state);
+  PutBe32(r, 161, std::uint32_t(fields.thickness));
   ScreenBitmap picture;
-  DrawMeasurePage(picture, spec.thickness, int(spec.frequencyCode), spec.velocityCL);
+  DrawMeasurePage(picture, fields.thickness, int(fields.frequencyCode), fields.velocityCL);
   std::copy(picture.Bytes().begin(), picture.Bytes().end(), r.begin() + 1109);
   return r;
 }
 
-FileRecord MakeBscanRecord(const BscanFileSpec& spec) {
-  FileRecord r = MakeMeasureRecord(spec.common);
+FileRecord MakeBscanRecord(const BscanFileSpec& fields) {
+  FileRecord r = MakeMeasureRecord(fields.common);
   r[0] = kBscanKind;
   // The measurement fields mean nothing in a B-scan file; the instrument leaves them zero.
   PutBe32(r, 157, 0);
   PutBe32(r, 161, 0);
-  PutBe32(r, 165, spec.length);
-  PutBe32(r, 169, spec.speed);
-  PutBe32(r, 173, std::uint32_t(spec.thicknessMin));
-  PutBe32(r, 177, std::uint32_t(spec.thicknessMax));
+  PutBe32(r, 165, fields.length);
+  PutBe32(r, 169, fields.speed);
+  PutBe32(r, 173, std::uint32_t(fields.thicknessMin));
+  PutBe32(r, 177, std::uint32_t(fields.thicknessMax));
   ScreenBitmap picture;
-  DrawBscanGraph(picture, spec.profile, spec.thicknessMin, spec.thicknessMax, spec.length);
+  DrawBscanGraph(picture, fields.profile, fields.thicknessMin, fields.thicknessMax, fields.length);
   std::copy(picture.Bytes().begin(), picture.Bytes().end(), r.begin() + 1109);
   return r;
 }

@@ -140,8 +140,8 @@ struct BscanFileSpec {
   std::int32_t thicknessMin = 100, thicknessMax = 2500;
   std::vector<std::int32_t> profile;  // thickness along the scan, hundredths of a millimetre
 };
-FileRecord MakeMeasureRecord(const MeasureFileSpec& spec);
-FileRecord MakeBscanRecord(const BscanFileSpec& spec);
+FileRecord MakeMeasureRecord(const MeasureFileSpec& fields);
+FileRecord MakeBscanRecord(const BscanFileSpec& fields);
 
 // The default probe type text, "П112-5-10/2", in Windows-1251.
 std::string DefaultProbeType();

@@ -46,11 +46,11 @@ TEST_F(LinkOverUsbTest, StreamCommandsFilesAndAnUnplugInTheMiddleOfAFile) {
   // A fourth measurement file, so that three whole files come before the one cut short.
   std::vector<sim::FileRecord> want;
   bed_.WithInstrument(devnum, [&](sim::Instrument& i) {
-    sim::MeasureFileSpec spec;
-    spec.number = 4;
-    spec.name = "TEST0004";
-    spec.dateTime = "10.12.2026 12:00";
-    i.Files(sim::kMeasureKind).push_back(sim::MakeMeasureRecord(spec));
+    sim::MeasureFileSpec fields;
+    fields.number = 4;
+    fields.name = "TEST0004";
+    fields.dateTime = "10.12.2026 12:00";
+    i.Files(sim::kMeasureKind).push_back(sim::MakeMeasureRecord(fields));
     want = i.Files(sim::kMeasureKind);
   });
   ASSERT_EQ(want.size(), 4u);
