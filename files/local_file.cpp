@@ -51,6 +51,11 @@ LoadedFile LoadLocalFile(const QString& path) {
     result.error = MissingFileMessage(path);
     return result;
   }
+  // A pipe or a device holds no record, and opening a pipe would wait for a writer forever.
+  if (!info.isFile()) {
+    result.error = BadSizeMessage(path);
+    return result;
+  }
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     result.error = file.errorString();

@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 #include "files/local_file.h"
 #include "tests/files/record_builder.h"
 
@@ -59,6 +63,16 @@ TEST(LocalFile, MissingFileOrFolderIsRefused) {
             QStringLiteral("Файл с именем \r") + missing + QStringLiteral("\rНе существует"));
   EXPECT_FALSE(LoadLocalFile(dir.path()).ok());
 }
+
+#ifndef Q_OS_WIN
+TEST(LocalFile, PipeIsRefusedWithoutWaitingForAWriter) {
+  QTemporaryDir dir;
+  const QString pipe = dir.filePath(QStringLiteral("pipe.KDMesuare"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  EXPECT_EQ(LoadLocalFile(pipe).error, QStringLiteral("Неправильный размер файла (4096 байт)\r") +
+                                           pipe + QStringLiteral("\rЧтение невозможно "));
+}
+#endif
 
 TEST(LocalFile, SaveWritesStoredPartAndRoundTrips) {
   QTemporaryDir dir;
