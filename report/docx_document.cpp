@@ -556,13 +556,8 @@ pugi::xml_node DocxDocument::SettingsRoot() {
     Touch(settingsPart_);
     return NewSettings(xml);
   }
-  // No settings part: make one, with its relationship and content type.
-  std::string name = mainDir_ + "settings.xml";
-  for (int n = 2; FindPart(name); ++n) name = mainDir_ + "settings" + std::to_string(n) + ".xml";
-  pugi::xml_node root = NewSettings(Xml(name));
-  Touch(name);
-  settingsPart_ = name;
-
+  // No settings part: make one, with its relationship and content type. A relationship whose
+  // part is missing from the archive gets that part, so the document keeps one settings part.
   const std::string rels = RelsPathOf(mainPart_);
   pugi::xml_document& relsXml = Xml(rels);
   pugi::xml_node relsRoot = relsXml.child("Relationships");
@@ -570,17 +565,39 @@ pugi::xml_node DocxDocument::SettingsRoot() {
     relsRoot = relsXml.append_child("Relationships");
     relsRoot.append_attribute("xmlns") = kRelsNs;
   }
-  pugi::xml_node rel = relsRoot.append_child("Relationship");
-  rel.append_attribute("Id") = "rIdKdSettings";
-  rel.append_attribute("Type") = (std::string(kRelTypeBase) + "settings").c_str();
-  rel.append_attribute("Target") = name.substr(mainDir_.size()).c_str();
-  Touch(rels);
+  std::string name;
+  for (pugi::xml_node r : relsRoot.children("Relationship")) {
+    if (EndsWith(r.attribute("Type").value(), "/settings") &&
+        std::strcmp(r.attribute("TargetMode").value(), "External") != 0) {
+      name = ResolveTarget(mainDir_, r.attribute("Target").value());
+      break;
+    }
+  }
+  if (name.empty()) {
+    name = mainDir_ + "settings.xml";
+    for (int n = 2; FindPart(name); ++n) name = mainDir_ + "settings" + std::to_string(n) + ".xml";
+    pugi::xml_node rel = relsRoot.append_child("Relationship");
+    rel.append_attribute("Id") = "rIdKdSettings";
+    rel.append_attribute("Type") = (std::string(kRelTypeBase) + "settings").c_str();
+    rel.append_attribute("Target") = name.substr(mainDir_.size()).c_str();
+    Touch(rels);
+  }
+  pugi::xml_node root = NewSettings(Xml(name));
+  Touch(name);
+  settingsPart_ = name;
 
   pugi::xml_node types = Xml("[Content_Types].xml").child("Types");
-  pugi::xml_node o = types.append_child("Override");
-  o.append_attribute("PartName") = ("/" + name).c_str();
-  o.append_attribute("ContentType") =
-      "application/vnd.openxmlformats-officedocument.wordprocessingml.settings+xml";
+  const std::string partName = "/" + name;
+  pugi::xml_node o;
+  for (pugi::xml_node d : types.children("Override"))
+    if (partName == d.attribute("PartName").value()) o = d;
+  if (!o) {
+    o = types.append_child("Override");
+    o.append_attribute("PartName") = partName.c_str();
+    o.append_attribute("ContentType");
+  }
+  o.attribute("ContentType")
+      .set_value("application/vnd.openxmlformats-officedocument.wordprocessingml.settings+xml");
   Touch("[Content_Types].xml");
   return root;
 }
@@ -631,9 +648,11 @@ void DocxDocument::SetVariable(const QString& name, const QString& value) {
     }
     v = vars.append_child("w:docVar");
     v.append_attribute("w:name") = Utf8(XmlSafe(name)).c_str();
-    v.append_attribute("w:val");
   }
-  v.attribute("w:val").set_value(Utf8(XmlSafe(value)).c_str());
+  // A variable the template declares without a value has no w:val yet.
+  pugi::xml_attribute val = v.attribute("w:val");
+  if (!val) val = v.append_attribute("w:val");
+  val.set_value(Utf8(XmlSafe(value)).c_str());
   Touch(settingsPart_);
 }
 
@@ -777,6 +796,9 @@ void DocxDocument::AddRow(int table) {
   }
   CollectChildren(row, "w:tc", &cells);
   for (pugi::xml_node cell : cells) {
+    // A cell that continued a vertical merge would fold the new row's content into the cell
+    // above, where it is not shown: the new row stands on its own.
+    cell.child("w:tcPr").remove_child("w:vMerge");
     std::vector<pugi::xml_node> paras = CellParagraphs(cell);
     pugi::xml_node first = paras.empty() ? pugi::xml_node() : paras.front();
     pugi::xml_node keep = NewParagraph(cell, {}, first.child("w:pPr"));

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -124,11 +125,14 @@ class DocxReader {
   }
 
   // Writes the package to `path` with some parts replaced (test templates made from others).
-  bool WriteWith(const QString& path, const std::map<std::string, std::string>& replaced) const {
+  // Parts named in `dropped` are left out.
+  bool WriteWith(const QString& path, const std::map<std::string, std::string>& replaced,
+                 const std::set<std::string>& dropped = {}) const {
     int err = 0;
     zip_t* za = zip_open(path.toLocal8Bit().constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
     if (!za) return false;
     for (const auto& name : names_) {
+      if (dropped.contains(name)) continue;
       auto it = replaced.find(name);
       const std::string& data = it != replaced.end() ? it->second : parts_.at(name);
       zip_source_t* s = zip_source_buffer(za, data.data(), data.size(), 0);

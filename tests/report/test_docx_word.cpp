@@ -203,12 +203,14 @@ TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
   struct Case {
     const char* what;
     std::map<std::string, std::string> replaced;
+    std::set<std::string> dropped;
   };
   for (const Case& c :
-       {Case{"unreadable settings", {{"word/settings.xml", "<w:settings"}}},
-        Case{"no settings relationship", {{"word/_rels/document.xml.rels", rels}}}}) {
+       {Case{"unreadable settings", {{"word/settings.xml", "<w:settings"}}, {}},
+        Case{"no settings relationship", {{"word/_rels/document.xml.rels", rels}}, {}},
+        Case{"no settings part", {}, {"word/settings.xml"}}}) {
     const QString path = dir_.filePath(QString::fromLatin1(c.what) + QStringLiteral(".docx"));
-    ASSERT_TRUE(source.WriteWith(path, c.replaced));
+    ASSERT_TRUE(source.WriteWith(path, c.replaced, c.dropped));
     ASSERT_TRUE(word_->Connect());
     ASSERT_TRUE(word_->DocumentsAdd(path, false)) << c.what;
     WordDocumentRef doc;
@@ -225,9 +227,51 @@ TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
     ASSERT_EQ(targets.size(), 1u) << c.what;
     pugi::xml_node var = r.xml("word/" + targets[0]).child("w:docVars").child("w:docVar");
     EXPECT_STREQ(var.attribute("w:val").value(), "0005") << c.what;
-    EXPECT_NE(r.raw("[Content_Types].xml").find("/word/" + targets[0]), std::string::npos);
+    const std::string types = r.raw("[Content_Types].xml");
+    const std::string partName = "\"/word/" + targets[0] + "\"";
+    ASSERT_NE(types.find(partName), std::string::npos) << c.what;
+    EXPECT_EQ(types.find(partName, types.find(partName) + 1), std::string::npos) << c.what;
     EXPECT_EQ(DocxReader::paragraphs(r.body()).at(1), QStringLiteral("Номер документа: 0005"));
   }
+}
+
+// A template may declare a variable without a value, and its last table row may continue a
+// vertical merge; neither may swallow what the report writes.
+TEST_F(DocxWordTest, ValuelessVariablesAndMergedLastRowsTakeTheReport) {
+  DocxReader source(kTemplate);
+  std::string settings = source.raw("word/settings.xml");
+  settings.insert(settings.find("<w:themeFontLang"),
+                  "<w:docVars><w:docVar w:name=\"NUMBER\"/></w:docVars>");
+  std::string body = source.raw("word/document.xml");
+  const std::string cellWidth = "<w:tcW w:w=\"680\" w:type=\"dxa\"/>";
+  body.insert(body.find(cellWidth) + cellWidth.size(), "<w:vMerge/>");
+  const QString path = dir_.filePath(QStringLiteral("odd.docx"));
+  ASSERT_TRUE(
+      source.WriteWith(path, {{"word/settings.xml", settings}, {"word/document.xml", body}}));
+
+  ASSERT_TRUE(word_->Connect());
+  ASSERT_TRUE(word_->DocumentsAdd(path, false));
+  WordDocumentRef doc;
+  ASSERT_TRUE(word_->ActiveDocument(&doc));
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0003")));
+  ASSERT_TRUE(word_->FieldsUpdate(doc));
+  WordTableRef table;
+  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
+  ASSERT_TRUE(word_->RowsAdd(table));
+  ASSERT_TRUE(word_->CellSelect(table, 2, 1));
+  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("1")));
+  ASSERT_TRUE(word_->Disconnect());
+
+  DocxReader r(word_->DocumentPath(doc));
+  EXPECT_STREQ(
+      r.xml("word/settings.xml").child("w:docVars").child("w:docVar").attribute("w:val").value(),
+      "0003");
+  EXPECT_EQ(DocxReader::paragraphs(r.body()).at(1), QStringLiteral("Номер документа: 0003"));
+  auto rows = DocxReader::rows(r.tables().at(0));
+  ASSERT_EQ(rows.size(), 2u);
+  pugi::xml_node cell = DocxReader::cells(rows[1]).at(0);
+  EXPECT_FALSE(cell.child("w:tcPr").child("w:vMerge"));
+  EXPECT_EQ(DocxReader::text(cell), QStringLiteral("1"));
 }
 
 TEST_F(DocxWordTest, RowsCellsTextAndPicture) {
