@@ -380,6 +380,13 @@ std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QStrin
     if (zip_stat_index(za, i, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) continue;
     const std::string name = st.name;
     if (name.empty() || name.back() == '/') continue;  // folder entries carry nothing
+    if (doc->FindPart(name)) {
+      // Which copy counts is anyone's guess, and the package could not be written back.
+      *error =
+          QStringLiteral("часть %1 встречается в архиве дважды").arg(QString::fromStdString(name));
+      zip_discard(za);
+      return nullptr;
+    }
     if (st.size > kMaxPartSize) {
       *error = QStringLiteral("часть %1 слишком велика").arg(QString::fromStdString(name));
       zip_discard(za);

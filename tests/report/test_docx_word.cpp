@@ -11,6 +11,8 @@
 
 #include <set>
 
+#include <zip.h>
+
 #include "report/docx_word.h"
 #include "tests/report/docx_reader.h"
 
@@ -459,6 +461,29 @@ TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
   s = word_->DocumentsAdd(text.fileName(), false);
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("text.doc"))) << s.text().toStdString();
+
+  // An archive that holds one part twice could never be written back.
+  const QString twice = dir_.filePath(QStringLiteral("twice.docx"));
+  ASSERT_TRUE(QFile::copy(kTemplate, twice));
+  ASSERT_TRUE(QFile::setPermissions(twice, QFile::ReadOwner | QFile::WriteOwner));
+  zip_t* za = zip_open(QFile::encodeName(twice).constData(), 0, nullptr);
+  ASSERT_TRUE(za);
+  for (const char* name : {"customXml/itemA.xml", "customXml/itemB.xml"}) {
+    zip_source_t* src = zip_source_buffer(za, "<a/>", 4, 0);
+    ASSERT_GE(zip_file_add(za, name, src, 0), 0);
+  }
+  ASSERT_EQ(zip_close(za), 0);
+  QFile patched(twice);
+  ASSERT_TRUE(patched.open(QIODevice::ReadWrite));
+  QByteArray bytes = patched.readAll();
+  bytes.replace("customXml/itemB.xml", "customXml/itemA.xml");
+  ASSERT_TRUE(patched.seek(0));
+  ASSERT_EQ(patched.write(bytes), bytes.size());
+  patched.close();
+  s = word_->DocumentsAdd(twice, false);
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("customXml/itemA.xml"))) << s.text().toStdString();
+
   int count = -1;
   ASSERT_TRUE(word_->DocumentsCount(&count));
   EXPECT_EQ(count, 0);
