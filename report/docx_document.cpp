@@ -26,8 +26,10 @@ constexpr const char* kRNs = "http://schemas.openxmlformats.org/officeDocument/2
 // 96 pixels per inch, as Word pastes a bitmap.
 constexpr long long kEmuPerPixel = 9525;
 
-// Largest package part we accept from a template (a guard against broken or hostile files).
+// Largest package part, and largest sum of all parts, we accept from a template (a guard against
+// broken or hostile files: a small archive can unpack to far more than memory holds).
 constexpr zip_uint64_t kMaxPartSize = 512ull * 1024 * 1024;
+constexpr zip_uint64_t kMaxPackageSize = 512ull * 1024 * 1024;
 
 struct StringWriter : pugi::xml_writer {
   std::string* out;
@@ -375,6 +377,17 @@ std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QStrin
   }
   zip_error_fini(&ze);
   const zip_int64_t count = zip_get_num_entries(za, 0);
+  zip_uint64_t total = 0;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(za, i, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) continue;
+    total += std::min<zip_uint64_t>(st.size, kMaxPackageSize + 1);
+    if (total > kMaxPackageSize) {
+      *error = QStringLiteral("содержимое архива слишком велико");
+      zip_discard(za);
+      return nullptr;
+    }
+  }
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
     if (zip_stat_index(za, i, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) continue;

@@ -484,6 +484,37 @@ TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("customXml/itemA.xml"))) << s.text().toStdString();
 
+  // Nor one whose parts add up to more than memory should hold: two parts that say they unpack
+  // to 300 MiB each are refused before anything is unpacked.
+  const QString huge = dir_.filePath(QStringLiteral("huge.docx"));
+  ASSERT_TRUE(QFile::copy(kTemplate, huge));
+  ASSERT_TRUE(QFile::setPermissions(huge, QFile::ReadOwner | QFile::WriteOwner));
+  za = zip_open(QFile::encodeName(huge).constData(), 0, nullptr);
+  ASSERT_TRUE(za);
+  for (const char* name : {"customXml/hugeA.xml", "customXml/hugeB.xml"}) {
+    zip_source_t* src = zip_source_buffer(za, "<a/>", 4, 0);
+    const zip_int64_t index = zip_file_add(za, name, src, 0);
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(zip_set_file_compression(za, zip_uint64_t(index), ZIP_CM_STORE, 0), 0);
+  }
+  ASSERT_EQ(zip_close(za), 0);
+  QFile sized(huge);
+  ASSERT_TRUE(sized.open(QIODevice::ReadWrite));
+  bytes = sized.readAll();
+  // The uncompressed size of a central directory entry lies 24 bytes after its signature.
+  for (const char* name : {"customXml/hugeA.xml", "customXml/hugeB.xml"}) {
+    const qsizetype entry = bytes.lastIndexOf(name) - 46;
+    ASSERT_TRUE(bytes.mid(entry, 4) == QByteArray("PK\x01\x02", 4)) << name;
+    const quint32 size = 300u << 20;
+    for (int k = 0; k < 4; ++k) bytes[entry + 24 + k] = char(size >> (8 * k));
+  }
+  ASSERT_TRUE(sized.seek(0));
+  ASSERT_EQ(sized.write(bytes), bytes.size());
+  sized.close();
+  s = word_->DocumentsAdd(huge, false);
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("велик"))) << s.text().toStdString();
+
   int count = -1;
   ASSERT_TRUE(word_->DocumentsCount(&count));
   EXPECT_EQ(count, 0);
