@@ -36,9 +36,9 @@ void LinkController::Shutdown() {
   shutDown_ = true;
   bus_.SetDeviceChangeCallback({});
   timer_.stop();
-  if (reader_) {
-    reader_->StopAndWait();
-    reader_->CancelStream();
+  if (const std::shared_ptr<TUSB_Thread> reader = reader_) {
+    reader->StopAndWait();
+    reader->CancelStream();
     reader_.reset();
   }
   commandChannel_.reset();
@@ -110,6 +110,7 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
     // A suspended reader must run again before the stop can wait for it to end.
     ResumeStream();
     StopStream();
+    if (shutDown_) break;  // shut down while the stop served events
 
     devices_ = EnumerateInstruments(bus_);
     instruments_.clear();
@@ -142,13 +143,14 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
 
 void LinkController::StartStream(const QString& devPath) {
   if (reader_) StopStream();
+  if (shutDown_) return;
   if (selected_ < 0) {
     LogEvent(QStringLiteral("Нет подключенных приборов, нет потока данных USB!"));
     timer_.stop();
     return;
   }
   // The stopped reader is released here, after the timer has read it for the last time.
-  reader_ = std::make_unique<TUSB_Thread>(this, [this](const Packet& packet) {
+  reader_ = std::make_shared<TUSB_Thread>(this, [this](const Packet& packet) {
     if (frameHandler_) frameHandler_(packet);
   });
   if (reader_->OpenStream(bus_, devPath)) {
@@ -177,8 +179,11 @@ void LinkController::StopStream() {
     LogEvent(QStringLiteral("Не было потока данных!"));
     return;
   }
-  reader_->StopAndWait();
-  if (reader_->CancelStream())
+  // The wait serves events; one of them may shut the link down and release the reader.
+  const std::shared_ptr<TUSB_Thread> reader = reader_;
+  reader->StopAndWait();
+  if (shutDown_) return;
+  if (reader->CancelStream())
     LogEvent(QStringLiteral("Поток данных USB разрушен!"));
   else
     LogEvent(QStringLiteral("Не могу закрыть !"));

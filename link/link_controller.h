@@ -109,7 +109,9 @@ class LinkController final : public QObject {
   QString linkDevicePath_;
   std::unique_ptr<CommandChannel> commandChannel_;
   TransferRecord replyBuffer_ = MakeTransferRecord(kReplyEndpoint);
-  std::unique_ptr<TUSB_Thread> reader_;
+  // Shared so that a stop waiting for the reader keeps it alive when an event it serves
+  // (a shutdown, a new stream) lets go of it.
+  std::shared_ptr<TUSB_Thread> reader_;
   QTimer timer_;
   QStringList log_;
   int logCounter_ = 0;

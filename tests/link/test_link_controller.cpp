@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QTimer>
 
 #include "link/link_controller.h"
 #include "tests/link/fake_bus.h"
@@ -166,6 +167,18 @@ TEST_F(LinkControllerTest, ReconnectionAfterUnplugAndReplug) {
   EXPECT_EQ(link->StatusText(LinkController::kLinkPanel), "KD735 N 1");
   EXPECT_FALSE(link->CurrentReader()->HasEnded());
   EXPECT_EQ(bus.commands.size(), 2u);
+}
+
+TEST_F(LinkControllerTest, ShutdownWhileAStopWaitsForTheReader) {
+  bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
+  auto link = Make();
+  link->Start();
+  // The stop of the next reconnection serves events while it waits; the shutdown is one of them.
+  QTimer::singleShot(0, link.get(), [&] { link->Shutdown(); });
+  link->HandleDeviceChange(7);
+  EXPECT_EQ(link->CurrentReader(), nullptr);
+  EXPECT_EQ(link->Log().last(), QStringLiteral("011  Поток USB УЖЕ работает!"));
+  EXPECT_EQ(bus.commands.size(), 1u);  // no reconnection after the shutdown
 }
 
 TEST_F(LinkControllerTest, LogClearsAfterFiveHundredLines) {
