@@ -97,8 +97,8 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
                       QLatin1Char('h'));
     return;
   }
-  // The stop below serves pending events; a notification among them must not start a second
-  // reconnection inside this one.
+  // The stop below runs the frame handler for the reader's last hand-offs; nothing that handler
+  // lets run may start a second reconnection inside this one.
   if (inDeviceChange_) {
     deviceChangePending_ = true;
     return;
@@ -110,7 +110,7 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
     // A suspended reader must run again before the stop can wait for it to end.
     ResumeStream();
     StopStream();
-    if (shutDown_) break;  // shut down while the stop served events
+    if (shutDown_) break;  // shut down from inside the stop
 
     devices_ = EnumerateInstruments(bus_);
     instruments_.clear();
@@ -179,7 +179,7 @@ void LinkController::StopStream() {
     LogEvent(QStringLiteral("Не было потока данных!"));
     return;
   }
-  // The wait serves events; one of them may shut the link down and release the reader.
+  // Held while waiting, so that nothing run from inside the stop can free the reader under it.
   const std::shared_ptr<TUSB_Thread> reader = reader_;
   reader->StopAndWait();
   if (shutDown_) return;
