@@ -70,14 +70,18 @@ struct LibusbBus::Context {
   std::thread poller;
   std::atomic<int> lastError{int(OpenError::kNone)};
 
-  // Guards the table of open devices and the change callback. Held only briefly and never
-  // across a libusb call, so the event thread (hotplug) cannot deadlock with an opening thread.
+  // Guards the table of open devices. Held only briefly and never across a libusb call, so the
+  // event thread (hotplug) cannot deadlock with an opening thread.
   std::mutex mu;
   struct Open {
     std::weak_ptr<LibusbDeviceHandle> handle;
     std::shared_ptr<std::atomic<bool>> gone;
   };
   std::map<QString, Open> open;  // by device path
+  // Guards the change callback and is held while it runs, so that once it has been replaced
+  // (switched off by a closing link) the old one is no longer running and never runs again.
+  // Recursive: a callback may switch itself off.
+  std::recursive_mutex callbackMu;
   std::function<void()> callback;
 
   // Wakes the polling thread early when the bus closes.
@@ -340,12 +344,11 @@ void LibusbBus::Context::MarkGone(const QString& path) {
 }
 
 void LibusbBus::Context::FireChange() {
-  std::function<void()> copy;
-  {
-    std::lock_guard lock(mu);
-    copy = callback;
+  std::lock_guard lock(callbackMu);
+  if (callback) {
+    const std::function<void()> copy = callback;  // survives the callback switching itself off
+    copy();
   }
-  if (copy) copy();
 }
 
 std::set<QString> LibusbBus::Context::PresentPaths() {
@@ -412,7 +415,7 @@ bool LibusbBus::HasHotplug() const { return context_->hotplug; }
 OpenError LibusbBus::LastOpenError() const { return OpenError(context_->lastError.load()); }
 
 void LibusbBus::SetDeviceChangeCallback(std::function<void()> callback) {
-  std::lock_guard lock(context_->mu);
+  std::lock_guard lock(context_->callbackMu);
   context_->callback = std::move(callback);
 }
 

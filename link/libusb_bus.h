@@ -33,6 +33,8 @@ class LibusbBus : public UsbBus {
   std::vector<TUSBPnPInfo> ListDevices() override;
   std::unique_ptr<CommandChannel> OpenCommandChannel(const QString& devPath) override;
   std::unique_ptr<StreamChannel> OpenStreamChannel(const QString& devPath) override;
+  // Returns only when no call of the previous callback is running any more; the callback must
+  // therefore not wait for the thread that replaces it.
   void SetDeviceChangeCallback(std::function<void()> callback) override;
   OpenError LastOpenError() const override;
 

@@ -36,9 +36,9 @@ void LinkController::Shutdown() {
   shutDown_ = true;
   bus_.SetDeviceChangeCallback({});
   timer_.stop();
-  if (reader_) {
-    reader_->StopAndWait();
-    reader_->CancelStream();
+  if (const std::shared_ptr<TUSB_Thread> reader = reader_) {
+    reader->StopAndWait();
+    reader->CancelStream();
     reader_.reset();
   }
   commandChannel_.reset();
@@ -97,8 +97,8 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
                       QLatin1Char('h'));
     return;
   }
-  // The stop below serves pending events; a notification among them must not start a second
-  // reconnection inside this one.
+  // The stop below runs the frame handler for the reader's last hand-offs; nothing that handler
+  // lets run may start a second reconnection inside this one.
   if (inDeviceChange_) {
     deviceChangePending_ = true;
     return;
@@ -110,6 +110,7 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
     // A suspended reader must run again before the stop can wait for it to end.
     ResumeStream();
     StopStream();
+    if (shutDown_) break;  // shut down from inside the stop
 
     devices_ = EnumerateInstruments(bus_);
     instruments_.clear();
@@ -142,13 +143,14 @@ void LinkController::HandleDeviceChange(std::uint32_t code) {
 
 void LinkController::StartStream(const QString& devPath) {
   if (reader_) StopStream();
+  if (shutDown_) return;
   if (selected_ < 0) {
     LogEvent(QStringLiteral("Нет подключенных приборов, нет потока данных USB!"));
     timer_.stop();
     return;
   }
   // The stopped reader is released here, after the timer has read it for the last time.
-  reader_ = std::make_unique<TUSB_Thread>(this, [this](const Packet& packet) {
+  reader_ = std::make_shared<TUSB_Thread>(this, [this](const Packet& packet) {
     if (frameHandler_) frameHandler_(packet);
   });
   if (reader_->OpenStream(bus_, devPath)) {
@@ -177,8 +179,11 @@ void LinkController::StopStream() {
     LogEvent(QStringLiteral("Не было потока данных!"));
     return;
   }
-  reader_->StopAndWait();
-  if (reader_->CancelStream())
+  // Held while waiting, so that nothing run from inside the stop can free the reader under it.
+  const std::shared_ptr<TUSB_Thread> reader = reader_;
+  reader->StopAndWait();
+  if (shutDown_) return;
+  if (reader->CancelStream())
     LogEvent(QStringLiteral("Поток данных USB разрушен!"));
   else
     LogEvent(QStringLiteral("Не могу закрыть !"));

@@ -109,12 +109,14 @@ class LinkController final : public QObject {
   QString linkDevicePath_;
   std::unique_ptr<CommandChannel> commandChannel_;
   TransferRecord replyBuffer_ = MakeTransferRecord(kReplyEndpoint);
-  std::unique_ptr<TUSB_Thread> reader_;
+  // Shared so that a stop waiting for the reader keeps it alive if something run from inside
+  // the stop (a shutdown, a new stream) lets go of it.
+  std::shared_ptr<TUSB_Thread> reader_;
   QTimer timer_;
   QStringList log_;
   int logCounter_ = 0;
   std::array<QString, 3> status_;
-  // A device change that arrives while one is handled (its stop serves events) runs after it.
+  // A device change that arrives while one is handled runs after it.
   bool inDeviceChange_ = false;
   bool deviceChangePending_ = false;
   bool shutDown_ = false;

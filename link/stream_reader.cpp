@@ -1,13 +1,15 @@
 #include "link/stream_reader.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <algorithm>
 
 namespace kd735 {
 
-TUSB_Thread::TUSB_Thread(QObject* uiReceiver, HandOff handOff)
-    : uiReceiver_(uiReceiver), handOff_(std::move(handOff)) {}
+TUSB_Thread::TUSB_Thread(QObject* uiReceiver, HandOff handOff) : handOff_(std::move(handOff)) {
+  handOffTarget_.moveToThread(uiReceiver->thread());
+}
 
 TUSB_Thread::~TUSB_Thread() { StopAndWait(); }
 
@@ -52,13 +54,11 @@ void TUSB_Thread::Terminate() {
 void TUSB_Thread::StopAndWait() {
   Terminate();
   if (!started_) return;
-  if (!ended_.load()) {
-    // Connected before the check, so the end cannot slip between the two.
-    QEventLoop loop;
-    connect(this, &TUSB_Thread::bodyEnded, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    if (!ended_.load()) loop.exec();
-  }
-  wait();
+  // Only this reader's hand-offs are served meanwhile. A general event loop here would let
+  // timers, device changes and input re-enter the caller in the middle of its stop, and a stop
+  // begun from inside such an event did not always get the hand-off delivered: both threads hung.
+  while (!wait(QDeadlineTimer(kHandOffPollMs)))
+    QCoreApplication::sendPostedEvents(&handOffTarget_, QEvent::MetaCall);
 }
 
 void TUSB_Thread::SleepUnlessTerminated(std::chrono::steady_clock::time_point deadline) {
@@ -86,7 +86,7 @@ void TUSB_Thread::run() {
 
     // The handler draws the packet of the previous cycle while this one is in flight.
     QMetaObject::invokeMethod(
-        uiReceiver_, [this] { handOff_(streamPacket_); }, Qt::BlockingQueuedConnection);
+        &handOffTarget_, [this] { handOff_(streamPacket_); }, Qt::BlockingQueuedConnection);
 
     const int timeout = waitTimeout_.load();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);

@@ -47,8 +47,8 @@ class TUSB_Thread final : public QThread {
 
   // Asks the loop to end at the top of its next cycle; also ends a suspended or never-started one.
   void Terminate();
-  // Terminates and waits until the thread has ended, running the UI thread's event loop meanwhile
-  // so that a pending hand-off can complete. Call on the UI thread.
+  // Terminates and waits until the thread has ended, serving this reader's hand-offs (and nothing
+  // else) meanwhile. Call on the UI thread, not from inside this reader's hand-off.
   void StopAndWait();
 
   // The last completed packet; read it only inside the hand-off (the reader is blocked then).
@@ -69,7 +69,10 @@ class TUSB_Thread final : public QThread {
   // Sleeps until the deadline unless told to terminate first.
   void SleepUnlessTerminated(std::chrono::steady_clock::time_point deadline);
 
-  QObject* uiReceiver_;
+  static constexpr int kHandOffPollMs = 2;
+
+  // The hand-offs are queued to this object on the UI thread, so a stop can serve exactly them.
+  QObject handOffTarget_;
   HandOff handOff_;
   std::unique_ptr<StreamChannel> channel_;
   TransferRecord record_;

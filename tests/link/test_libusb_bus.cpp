@@ -244,6 +244,29 @@ TEST_F(LibusbBusTest, HotplugReportsArrivalAndRemoval) {
   EXPECT_EQ(changes, after);
 }
 
+TEST_F(LibusbBusTest, NoCallbackRunsOnceNotificationIsSwitchedOff) {
+  LibusbBus bus(LibusbBus::DeviceWatch::kPolling);
+  std::atomic<bool> entered = false, release = false, switchedOff = false, ranAfterOff = false,
+                    left = false;
+  bus.SetDeviceChangeCallback([&] {
+    entered = true;
+    while (!release) std::this_thread::sleep_for(1ms);
+    if (switchedOff) ranAfterOff = true;  // the owner may already be gone
+    left = true;
+  });
+  bed_.AddInstrument("00123");
+  ASSERT_TRUE(Eventually([&] { return entered.load(); }));
+  std::thread off([&] {
+    bus.SetDeviceChangeCallback({});
+    switchedOff = true;
+  });
+  std::this_thread::sleep_for(100ms);  // time for a switch-off that does not wait to return
+  release = true;
+  off.join();
+  ASSERT_TRUE(Eventually([&] { return left.load(); }));
+  EXPECT_FALSE(ranAfterOff);
+}
+
 TEST_F(LibusbBusTest, PollingNoticesArrivalAndRemovalWithoutHotplug) {
   LibusbBus bus(LibusbBus::DeviceWatch::kPolling);
   ASSERT_FALSE(bus.HasHotplug());

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QTimer>
 
 #include "link/link_controller.h"
 #include "tests/link/fake_bus.h"
@@ -166,6 +167,26 @@ TEST_F(LinkControllerTest, ReconnectionAfterUnplugAndReplug) {
   EXPECT_EQ(link->StatusText(LinkController::kLinkPanel), "KD735 N 1");
   EXPECT_FALSE(link->CurrentReader()->HasEnded());
   EXPECT_EQ(bus.commands.size(), 2u);
+}
+
+TEST_F(LinkControllerTest, AStopServesOnlyTheReadersHandOffs) {
+  bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
+  auto link = Make();
+  link->Start();
+  test::PumpUntil([&] { return frames >= 2; });
+  // An event queued before a reconnection (here a shutdown) must not run inside its stop.
+  bool shutDown = false;
+  QTimer::singleShot(0, link.get(), [&] {
+    shutDown = true;
+    link->Shutdown();
+  });
+  link->HandleDeviceChange(7);
+  EXPECT_FALSE(shutDown);
+  EXPECT_EQ(bus.commands.size(), 2u);
+  ASSERT_NE(link->CurrentReader(), nullptr);
+  EXPECT_FALSE(link->CurrentReader()->HasEnded());
+  test::PumpUntil([&] { return shutDown; });
+  EXPECT_EQ(link->CurrentReader(), nullptr);
 }
 
 TEST_F(LinkControllerTest, LogClearsAfterFiveHundredLines) {
