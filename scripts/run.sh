@@ -5,4 +5,5 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/release -j "$(nproc)"
-exec build/release/tools/kd735 --simulate list "$@"
+if [ $# -eq 0 ]; then set -- list; fi
+exec build/release/tools/kd735 --simulate "$@"
