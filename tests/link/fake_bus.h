@@ -14,26 +14,15 @@
 
 #include "link/command_protocol.h"
 #include "link/usb_bus.h"
+#include "tests/common/event_helpers.h"
 
 // Readable Qt texts in test failures.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace kd735::test {
 
-// One QCoreApplication for the whole test program.
-inline QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
-
-// Runs the event loop until pred holds (the test's own timeout ends a hang).
-template <typename Pred>
-void PumpUntil(Pred pred) {
-  while (!pred()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using kd735::testing::App;
+using kd735::testing::PumpUntil;
 
 inline TUSBPnPInfo MakeDevice(const QString& path, const QString& location,
                               const QStringList& hardwareIds = {"USB\\VID_0735&PID_0735"}) {

@@ -91,7 +91,8 @@ TEST(CommandProtocol, StoreFilePacketStaysInsideTheBuffer) {
 
   const auto before = buffer;
   EXPECT_FALSE(StoreFilePacket(packet(0x3318, 1, 0x33), buffer));  // not a file packet
-  for (std::uint16_t n : {128, 255, 0xFFFF}) EXPECT_FALSE(StoreFilePacket(packet(0x3317, n, 0x44), buffer));
+  for (std::uint16_t n : {128, 255, 0xFFFF})
+    EXPECT_FALSE(StoreFilePacket(packet(0x3317, n, 0x44), buffer));
   EXPECT_EQ(buffer, before);
 }
 

@@ -202,14 +202,14 @@ TEST_F(FileReadingTest, UnplugMidFileKeepsTheFilesRead) {
   EXPECT_EQ(messages[0],
             std::make_pair(MessageKind::kError, QStringLiteral("НЕТ связи с прибором !!!")));
   // The unplug was followed while the reading processed events.
-  test::PumpUntil([&] { return link->Instruments().isEmpty(); });
+  ASSERT_TRUE(test::PumpUntil([&] { return link->Instruments().isEmpty(); }));
   EXPECT_EQ(link->StatusText(LinkController::kLinkPanel), QStringLiteral("Нет связи c КД735!!!"));
   EXPECT_FALSE(reader->Busy());
 }
 
 TEST_F(FileReadingTest, NothingIsAskedWithoutAnInstrument) {
   bus.Detach("/dev/kd1");
-  test::PumpUntil([&] { return link->Instruments().isEmpty(); });
+  ASSERT_TRUE(test::PumpUntil([&] { return link->Instruments().isEmpty(); }));
   bus.commands.clear();
   reader->Read(FileSide::kMeasure);
   EXPECT_TRUE(bus.commands.empty());

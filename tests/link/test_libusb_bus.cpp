@@ -9,6 +9,7 @@
 
 #include "link/command_protocol.h"
 #include "link/libusb_bus.h"
+#include "tests/common/event_helpers.h"
 #include "tests/link/usb_testbed.h"
 
 // Readable failure messages.
@@ -26,20 +27,6 @@ template <typename Predicate>
 bool Eventually(Predicate done) {
   for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(10ms);
   return done();
-}
-
-bool Send(CommandChannel& channel, std::uint16_t command, std::uint16_t data) {
-  TransferRecord record = MakeTransferRecord(kCommandEndpoint, BuildCommandPacket(command, data));
-  std::uint32_t bytes = 0;
-  return channel.Transfer(record, 1000, bytes) && bytes == kPacketSize;
-}
-
-bool Read(CommandChannel& channel, Packet& reply) {
-  TransferRecord record = MakeTransferRecord(kReplyEndpoint);
-  std::uint32_t bytes = 0;
-  const bool ok = channel.Transfer(record, 500, bytes);
-  reply = record.DataPacket();
-  return ok && bytes == kPacketSize;
 }
 
 std::optional<TUSBPnPInfo> FindInstrument(const std::vector<TUSBPnPInfo>& list) {
@@ -107,25 +94,25 @@ TEST_F(LibusbBusTest, CommandsRepliesAndStreamRunSideBySide) {
     }
   });
 
-  ASSERT_TRUE(Send(*command, command::kConnect, 0));
-  ASSERT_TRUE(Send(*command, command::kPrepare, 0));
-  ASSERT_TRUE(Send(*command, command::kListFiles, kMeasureFileKind));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kConnect, 0));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kPrepare, 0));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kListFiles, kMeasureFileKind));
   Packet reply;
-  ASSERT_TRUE(Read(*command, reply));
+  ASSERT_TRUE(testing::ReadReplyPacket(*command, reply));
   EXPECT_EQ(ReplyWord(reply, 0), kListingReplyWord);
   EXPECT_EQ(ReplyWord(reply, 2), 3);
-  ASSERT_TRUE(Send(*command, command::kPrepare, 0));
-  ASSERT_TRUE(Send(*command, command::kReadFile, 2));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kPrepare, 0));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kReadFile, 2));
   std::array<std::uint8_t, kFileRecordSize> file{};
   int packets = 0;
-  while (Read(*command, reply)) {
+  while (testing::ReadReplyPacket(*command, reply)) {
     ASSERT_TRUE(ReplyMatches(reply, kFilePacketWord, kMeasureFileKind, 2));
     StoreFilePacket(reply, file);
     ++packets;
     if (ReplyWord(reply, 3) == kLastFilePacket) break;
   }
   EXPECT_EQ(packets, 128);
-  EXPECT_FALSE(Read(*command, reply));  // nothing more: the read times out
+  EXPECT_FALSE(testing::ReadReplyPacket(*command, reply));  // nothing more: the read times out
   reader.join();
 
   sim::FileRecord expected{};
@@ -139,7 +126,7 @@ TEST_F(LibusbBusTest, CommandsRepliesAndStreamRunSideBySide) {
     EXPECT_EQ(streamed[33 * pass + 32][2], 0x55);
   }
 
-  ASSERT_TRUE(Send(*command, command::kKey, key::kEnter));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kKey, key::kEnter));
   bed_.WithInstrument(devnum, [](sim::Instrument& i) {
     EXPECT_EQ(i.CurrentPage(), sim::Page::kMenu);
     EXPECT_TRUE(i.Connected());
@@ -179,20 +166,20 @@ TEST_F(LibusbBusTest, UnplugInTheMiddleFailsEveryLaterTransferAtOnce) {
   TransferRecord streamRecord = MakeTransferRecord(kStreamEndpoint);
   ASSERT_TRUE(stream->Submit(streamRecord));  // stays in flight across the unplug
 
-  ASSERT_TRUE(Send(*command, command::kListFiles, kBscanFileKind));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kListFiles, kBscanFileKind));
   Packet reply;
-  ASSERT_TRUE(Read(*command, reply));
-  ASSERT_TRUE(Send(*command, command::kReadFile, 0));
-  for (int n = 0; n < 40; ++n) ASSERT_TRUE(Read(*command, reply));
+  ASSERT_TRUE(testing::ReadReplyPacket(*command, reply));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kReadFile, 0));
+  for (int n = 0; n < 40; ++n) ASSERT_TRUE(testing::ReadReplyPacket(*command, reply));
   bed_.Unplug(devnum);
 
   // Each of these would otherwise wait its full time-out; the test's time limit catches a hang.
   std::uint32_t bytes = 0;
   EXPECT_EQ(stream->Wait(100000, bytes), Outcome::kFailed);
-  EXPECT_FALSE(Read(*command, reply));
-  EXPECT_FALSE(Send(*command, command::kPrepare, 0));
+  EXPECT_FALSE(testing::ReadReplyPacket(*command, reply));
+  EXPECT_FALSE(testing::SendCommandPacket(*command, command::kPrepare, 0));
   EXPECT_FALSE(stream->Submit(streamRecord));
-  EXPECT_FALSE(Read(*command, reply));
+  EXPECT_FALSE(testing::ReadReplyPacket(*command, reply));
   EXPECT_TRUE(Eventually([&] { return changes > 0; }));
   EXPECT_TRUE(stream->Cancel());
 
@@ -215,7 +202,7 @@ TEST_F(LibusbBusTest, UnplugWhileAReplyIsAwaited) {
   std::uint32_t bytes = 0;
   EXPECT_FALSE(command->Transfer(record, 60000, bytes));  // ends with the unplug, not at 60 s
   unplugger.join();
-  EXPECT_FALSE(Send(*command, command::kConnect, 0));
+  EXPECT_FALSE(testing::SendCommandPacket(*command, command::kConnect, 0));
 }
 
 TEST_F(LibusbBusTest, HotplugReportsArrivalAndRemoval) {
@@ -282,7 +269,7 @@ TEST_F(LibusbBusTest, PollingNoticesArrivalAndRemovalWithoutHotplug) {
   bed_.Unplug(devnum);
   bed_.Remove(devnum);
   EXPECT_TRUE(Eventually([&] { return changes > before; }));
-  EXPECT_FALSE(Send(*command, command::kConnect, 0));
+  EXPECT_FALSE(testing::SendCommandPacket(*command, command::kConnect, 0));
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST_F(LinkControllerTest, StartWithOneInstrument) {
   EXPECT_EQ(bus.commands[0], BuildCommandPacket(0xAAAA, 0));
 
   // The stream reaches the frame handler.
-  test::PumpUntil([&] { return frames >= 3; });
+  ASSERT_TRUE(test::PumpUntil([&] { return frames >= 3; }));
 }
 
 TEST_F(LinkControllerTest, OtherEventCodeAddsOnlyOneLine) {
@@ -140,7 +140,7 @@ TEST_F(LinkControllerTest, VirtualProgramPropertiesStartWithTheSoftwareIdentific
             QStringList{QStringLiteral("Неправильный индекс устройства !!!")});
 
   bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
-  test::PumpUntil([&] { return link->SelectedInstrument() == 0; });
+  ASSERT_TRUE(test::PumpUntil([&] { return link->SelectedInstrument() == 0; }));
   const int next = link->Log().size();
   link->ShowProperties(true);
   const QStringList lines = link->Log().mid(next);
@@ -156,14 +156,14 @@ TEST_F(LinkControllerTest, ReconnectionAfterUnplugAndReplug) {
   auto link = Make();
   link->Start();
   bus.Detach("/dev/kd1");
-  test::PumpUntil([&] { return link->Instruments().isEmpty(); });
+  ASSERT_TRUE(test::PumpUntil([&] { return link->Instruments().isEmpty(); }));
   EXPECT_EQ(link->StatusText(LinkController::kLinkPanel), QStringLiteral("Нет связи c КД735!!!"));
   // The stopped reader is kept, so the timer still runs on it.
   EXPECT_TRUE(link->TimerActive());
   EXPECT_TRUE(link->CurrentReader()->HasEnded());
 
   bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
-  test::PumpUntil([&] { return !link->Instruments().isEmpty(); });
+  ASSERT_TRUE(test::PumpUntil([&] { return !link->Instruments().isEmpty(); }));
   EXPECT_EQ(link->StatusText(LinkController::kLinkPanel), "KD735 N 1");
   EXPECT_FALSE(link->CurrentReader()->HasEnded());
   EXPECT_EQ(bus.commands.size(), 2u);
@@ -173,7 +173,7 @@ TEST_F(LinkControllerTest, AStopServesOnlyTheReadersHandOffs) {
   bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
   auto link = Make();
   link->Start();
-  test::PumpUntil([&] { return frames >= 2; });
+  ASSERT_TRUE(test::PumpUntil([&] { return frames >= 2; }));
   // An event queued before a reconnection (here a shutdown) must not run inside its stop.
   bool shutDown = false;
   QTimer::singleShot(0, link.get(), [&] {
@@ -185,7 +185,7 @@ TEST_F(LinkControllerTest, AStopServesOnlyTheReadersHandOffs) {
   EXPECT_EQ(bus.commands.size(), 2u);
   ASSERT_NE(link->CurrentReader(), nullptr);
   EXPECT_FALSE(link->CurrentReader()->HasEnded());
-  test::PumpUntil([&] { return shutDown; });
+  ASSERT_TRUE(test::PumpUntil([&] { return shutDown; }));
   EXPECT_EQ(link->CurrentReader(), nullptr);
 }
 
@@ -252,11 +252,11 @@ TEST_F(LinkControllerTest, TimerShowsAndResetsTheCounter) {
   bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
   auto link = Make();
   link->Start();
-  test::PumpUntil([&] { return link->CurrentReader()->ReceivedBytes() >= 640; });
+  ASSERT_TRUE(test::PumpUntil([&] { return link->CurrentReader()->ReceivedBytes() >= 640; }));
   // Once a wait has timed out after the switch, nothing more is counted.
   bus.streamMode = FakeBus::StreamMode::kTimeOut;
   const int aborts = bus.aborts;
-  test::PumpUntil([&] { return bus.aborts > aborts + 1; });
+  ASSERT_TRUE(test::PumpUntil([&] { return bus.aborts > aborts + 1; }));
   link->TimerTimer();
   EXPECT_NE(link->StatusText(LinkController::kByteRatePanel), QStringLiteral(" 000 000 байт/c"));
   link->TimerTimer();

@@ -117,12 +117,12 @@ TEST_F(LinkSimTest, HundredPlugCyclesWhileStreamingAndReading) {
   }
   plugger.join();
   // The queued notifications settle on a connected instrument with a running reader.
-  test::PumpUntil([&] {
+  ASSERT_TRUE(test::PumpUntil([&] {
     return link.Instruments().size() == 1 && link.CurrentReader() &&
            !link.CurrentReader()->HasEnded() && !link.CurrentReader()->IsSuspended();
-  });
+  }));
   const int before = frames;
-  test::PumpUntil([&] { return frames > before + 10; });
+  ASSERT_TRUE(test::PumpUntil([&] { return frames > before + 10; }));
   EXPECT_FALSE(reader.Busy());
   EXPECT_GT(filesRead, 0);
 

@@ -9,28 +9,14 @@
 #include "link/file_reading.h"
 #include "link/libusb_bus.h"
 #include "link/link_controller.h"
+#include "tests/common/event_helpers.h"
 #include "tests/link/usb_testbed.h"
 
 namespace kd735 {
 namespace {
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
-
-// Runs the event loop until the condition holds; false after a generous while, so that a fault
-// fails the test rather than hanging it.
-template <typename Predicate>
-bool PumpUntil(Predicate done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done() && std::chrono::steady_clock::now() < until)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
-}
+using testing::App;
+using testing::PumpUntil;
 
 class LinkOverUsbTest : public ::testing::Test {
  protected:

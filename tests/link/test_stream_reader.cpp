@@ -41,7 +41,7 @@ TEST_F(StreamReaderTest, ShowsEachPacketOneCycleLaterStartingWithZeros) {
   EXPECT_TRUE(reader->IsSuspended());  // created suspended
   reader->Resume();
   EXPECT_FALSE(reader->IsSuspended());
-  test::PumpUntil([&] { return seen.size() >= 10; });
+  ASSERT_TRUE(test::PumpUntil([&] { return seen.size() >= 10; }));
   reader->StopAndWait();
 
   EXPECT_EQ(seen[0], Packet{});
@@ -62,7 +62,7 @@ TEST_F(StreamReaderTest, StopsWithinOneCycle) {
     }
   };
   reader->Resume();
-  test::PumpUntil([&] { return reader->HasEnded(); });
+  ASSERT_TRUE(test::PumpUntil([&] { return reader->HasEnded(); }));
   reader->StopAndWait();
   EXPECT_EQ(seen.size(), atStop);  // the cycle under way ends without a further hand-off
   EXPECT_EQ(bus.submits.load(), 5);
@@ -72,7 +72,7 @@ TEST_F(StreamReaderTest, TimedOutTransferIsAbortedBeforeTheRecordIsReused) {
   bus.streamMode = FakeBus::StreamMode::kTimeOut;
   auto reader = Make();
   reader->Resume();
-  test::PumpUntil([&] { return seen.size() >= 5; });
+  ASSERT_TRUE(test::PumpUntil([&] { return seen.size() >= 5; }));
   reader->StopAndWait();
   EXPECT_GE(bus.aborts.load(), 4);
   EXPECT_EQ(bus.reusedInFlight.load(), 0);
@@ -86,7 +86,7 @@ TEST_F(StreamReaderTest, FailedTransfersPauseButStopAtOnce) {
   bus.streamMode = FakeBus::StreamMode::kFail;
   auto reader = Make(3600 * 1000);
   reader->Resume();
-  test::PumpUntil([&] { return bus.waits.load() >= 1; });
+  ASSERT_TRUE(test::PumpUntil([&] { return bus.waits.load() >= 1; }));
   for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   EXPECT_EQ(bus.waits.load(), 1);
   reader->StopAndWait();
@@ -96,7 +96,7 @@ TEST_F(StreamReaderTest, FailedTransfersPauseButStopAtOnce) {
 TEST_F(StreamReaderTest, SuspendAndResume) {
   auto reader = Make();
   reader->Resume();
-  test::PumpUntil([&] { return seen.size() >= 3; });
+  ASSERT_TRUE(test::PumpUntil([&] { return seen.size() >= 3; }));
   reader->Suspend();
   const std::size_t atSuspend = seen.size();
   EXPECT_TRUE(reader->IsSuspended());
@@ -105,7 +105,7 @@ TEST_F(StreamReaderTest, SuspendAndResume) {
   EXPECT_LE(seen.size(), atSuspend + 1);
   const std::size_t held = seen.size();
   reader->Resume();
-  test::PumpUntil([&] { return seen.size() >= held + 3; });
+  ASSERT_TRUE(test::PumpUntil([&] { return seen.size() >= held + 3; }));
   reader->Suspend();
   reader->StopAndWait();  // a suspended reader is ended too, not waited for forever
   EXPECT_TRUE(reader->HasEnded());

@@ -5,6 +5,7 @@
 
 #include "link/command_protocol.h"
 #include "sim/simulated_bus.h"
+#include "tests/common/event_helpers.h"
 
 namespace kd735::sim {
 namespace {
@@ -15,20 +16,6 @@ SimulatedBus::Options Quick() {
   SimulatedBus::Options o;
   o.timeoutCapMs = 0;  // transfers that cannot complete fail at once
   return o;
-}
-
-bool Send(CommandChannel& channel, std::uint16_t command, std::uint16_t data) {
-  TransferRecord record = MakeTransferRecord(kCommandEndpoint, BuildCommandPacket(command, data));
-  std::uint32_t bytes = 0;
-  return channel.Transfer(record, 1000, bytes);
-}
-
-bool Read(CommandChannel& channel, Packet& reply) {
-  TransferRecord record = MakeTransferRecord(kReplyEndpoint);
-  std::uint32_t bytes = 0;
-  const bool ok = channel.Transfer(record, 500, bytes);
-  reply = record.DataPacket();
-  return ok && bytes == kPacketSize;
 }
 
 TEST(SimulatedBus, DevicesComeAndGoWithNotifications) {
@@ -79,11 +66,11 @@ TEST(SimulatedBus, CommandsRepliesAndStreamTravelOverTheChannels) {
   ASSERT_TRUE(command && stream);
 
   Packet reply;
-  EXPECT_FALSE(Read(*command, reply));  // nothing asked yet
+  EXPECT_FALSE(testing::ReadReplyPacket(*command, reply));  // nothing asked yet
   EXPECT_EQ(ReplyWord(reply, 0), 0);
-  ASSERT_TRUE(Send(*command, command::kPrepare, 0));
-  ASSERT_TRUE(Send(*command, command::kListFiles, kBscanFileKind));
-  ASSERT_TRUE(Read(*command, reply));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kPrepare, 0));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kListFiles, kBscanFileKind));
+  ASSERT_TRUE(testing::ReadReplyPacket(*command, reply));
   EXPECT_EQ(ReplyWord(reply, 0), kListingReplyWord);
   EXPECT_EQ(ReplyWord(reply, 2), 2);
 
@@ -101,7 +88,7 @@ TEST(SimulatedBus, CommandsRepliesAndStreamTravelOverTheChannels) {
   std::uint32_t bytes = 0;
   EXPECT_EQ(stream->Wait(500, bytes), Outcome::kFailed);  // nothing submitted
 
-  ASSERT_TRUE(Send(*command, command::kKey, key::kEnter));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kKey, key::kEnter));
   bus.WithInstrument(path, [](Instrument& i) { EXPECT_EQ(i.CurrentPage(), Page::kMenu); });
 }
 
@@ -138,8 +125,8 @@ TEST(SimulatedBus, DetachedDeviceFailsEveryTransferAtOnce) {
   EXPECT_EQ(stream->Wait(100000, bytes), Outcome::kFailed);
   EXPECT_FALSE(stream->Submit(record));
   Packet reply;
-  EXPECT_FALSE(Read(*command, reply));
-  EXPECT_FALSE(Send(*command, command::kConnect, 0));
+  EXPECT_FALSE(testing::ReadReplyPacket(*command, reply));
+  EXPECT_FALSE(testing::SendCommandPacket(*command, command::kConnect, 0));
   EXPECT_EQ(bus.OpenCommandChannel(path), nullptr);
   EXPECT_TRUE(stream->Cancel());
 }
@@ -151,16 +138,16 @@ TEST(SimulatedBus, UnplugInTheMiddleOfAFile) {
   bus.SetDeviceChangeCallback([&] { ++changes; });
   auto command = bus.OpenCommandChannel(path);
   bus.UnplugAfterReplies(path, 1 + 40);  // the listing reply and 40 file packets
-  ASSERT_TRUE(Send(*command, command::kListFiles, kMeasureFileKind));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kListFiles, kMeasureFileKind));
   Packet reply;
-  ASSERT_TRUE(Read(*command, reply));
-  ASSERT_TRUE(Send(*command, command::kReadFile, 0));
+  ASSERT_TRUE(testing::ReadReplyPacket(*command, reply));
+  ASSERT_TRUE(testing::SendCommandPacket(*command, command::kReadFile, 0));
   int packets = 0;
-  while (Read(*command, reply)) ++packets;
+  while (testing::ReadReplyPacket(*command, reply)) ++packets;
   EXPECT_EQ(packets, 40);
   EXPECT_EQ(changes, 1);
   EXPECT_TRUE(bus.ListDevices().empty());
-  EXPECT_FALSE(Send(*command, command::kPrepare, 0));
+  EXPECT_FALSE(testing::SendCommandPacket(*command, command::kPrepare, 0));
 }
 
 TEST(SimulatedBus, ReaderThreadAndUiThreadRunSideBySide) {
@@ -182,7 +169,7 @@ TEST(SimulatedBus, ReaderThreadAndUiThreadRunSideBySide) {
   });
   while (completed < 10) std::this_thread::yield();
   for (int i = 0; i < 200; ++i) {
-    Send(*command, command::kKey, i % 2 ? key::kUp : key::kDown);
+    testing::SendCommandPacket(*command, command::kKey, i % 2 ? key::kUp : key::kDown);
     if (i == 100) bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = true; });
     if (i == 150) bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = false; });
   }
