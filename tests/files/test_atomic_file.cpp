@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "files/atomic_file.h"
+
+namespace kd735 {
+namespace {
+
+QByteArray Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void Put(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// Nothing but the named files is left in the folder: no temporary file survives.
+QStringList Entries(const QTemporaryDir& dir) {
+  return QDir(dir.path())
+      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+}
+
+TEST(AtomicFile, WritesNewFileAndReplacesKeepingPermissions) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("out.bin");
+  ASSERT_TRUE(WriteFileAtomically(path, "first"));
+  EXPECT_EQ(Read(path), "first");
+
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+  ASSERT_TRUE(WriteFileAtomically(path, "second"));
+  EXPECT_EQ(Read(path), "second");
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(Entries(dir), QStringList{"out.bin"});
+}
+
+TEST(AtomicFile, SymbolicLinkKeepsPointingAtTheReplacedFile) {
+  QTemporaryDir dir;
+  const QString real = dir.filePath("real.txt");
+  const QString link = dir.filePath("link.txt");
+  Put(real, "old");
+  ASSERT_TRUE(QFile::link(real, link));
+  ASSERT_TRUE(WriteFileAtomically(link, "new"));
+  EXPECT_EQ(Read(real), "new");
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+}
+
+TEST(AtomicFile, RefusesWhatIsNotARegularFileWithoutOpeningIt) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("fifo");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString sock = dir.filePath("sock");
+  const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, QFile::encodeName(sock).constData(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  // A FIFO would block an open() until a reader comes: the call must return at once.
+  for (const QString& target : {fifo, sock, dir.path(), QStringLiteral("/dev/null")}) {
+    SCOPED_TRACE(target.toStdString());
+    const FileWriteResult r = WriteFileAtomically(target, "x");
+    EXPECT_EQ(r.failedAt, FileWriteResult::Stage::kRefused);
+    EXPECT_TRUE(r.message().startsWith(target)) << r.message().toStdString();
+  }
+  EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+  ::close(s);
+}
+
+TEST(AtomicFile, RefusesToOverwriteAnInputEvenThroughLinks) {
+  QTemporaryDir dir;
+  const QString input = dir.filePath("in.docx");
+  Put(input, "template");
+  const QString hard = dir.filePath("hard.docx");
+  ASSERT_EQ(::link(QFile::encodeName(input).constData(), QFile::encodeName(hard).constData()), 0);
+  const QString soft = dir.filePath("soft.docx");
+  ASSERT_TRUE(QFile::link(input, soft));
+  const QString dotted = dir.path() + "/./in.docx";
+  for (const QString& target : {input, hard, soft, dotted}) {
+    SCOPED_TRACE(target.toStdString());
+    EXPECT_EQ(WriteFileAtomically(target, "x", {input}).failedAt, FileWriteResult::Stage::kRefused);
+  }
+  EXPECT_EQ(Read(input), "template");
+  // Another file beside it is fine.
+  EXPECT_TRUE(WriteFileAtomically(dir.filePath("out.docx"), "x", {input}));
+}
+
+TEST(AtomicFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("report.docx");
+  Put(path, "good report");
+
+  // A file-size limit stands in for a full disk: the write fails part-way (EFBIG).
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const FileWriteResult r = WriteFileAtomically(path, QByteArray(5000, 'z'));
+  ::setrlimit(RLIMIT_FSIZE, &old);
+
+  EXPECT_EQ(r.failedAt, FileWriteResult::Stage::kWrite);
+  EXPECT_FALSE(r.reason.isEmpty());
+  EXPECT_TRUE(r.message().contains("report.docx"));
+  EXPECT_EQ(Read(path), "good report");
+  EXPECT_EQ(Entries(dir), QStringList{"report.docx"});
+}
+
+TEST(AtomicFile, MissingFolderOrUnwritableFolderNamesTheReason) {
+  QTemporaryDir dir;
+  const FileWriteResult r = WriteFileAtomically(dir.filePath("no/such/folder/x.bin"), "x");
+  EXPECT_EQ(r.failedAt, FileWriteResult::Stage::kCreate);
+  EXPECT_FALSE(r.reason.isEmpty());
+  if (::geteuid() != 0) {  // root writes anywhere
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
+    EXPECT_EQ(WriteFileAtomically(dir.filePath("x.bin"), "x").failedAt,
+              FileWriteResult::Stage::kCreate);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
+  }
+}
+
+TEST(AtomicFile, PiecewiseWriterShowsNothingUntilCommit) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("big.bin");
+  Put(path, "old");
+  {
+    AtomicFileWriter w;
+    ASSERT_TRUE(w.Open(path));
+    ASSERT_TRUE(w.Write("part one, "));
+    EXPECT_EQ(Read(path), "old");
+    // Dropped without a commit: everything written is discarded.
+  }
+  EXPECT_EQ(Read(path), "old");
+  AtomicFileWriter w;
+  ASSERT_TRUE(w.Open(path));
+  ASSERT_TRUE(w.Write("part one, "));
+  ASSERT_TRUE(w.Write("part two"));
+  ASSERT_TRUE(w.Commit());
+  EXPECT_EQ(Read(path), "part one, part two");
+  EXPECT_EQ(Entries(dir), QStringList{"big.bin"});
+}
+
+}  // namespace
+}  // namespace kd735
