@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include "bench/bench_app.h"
 #include "link/file_reading.h"
 #include "link/link_controller.h"
 #include "panel/screen_surface.h"
@@ -13,13 +14,7 @@
 namespace kd735 {
 namespace {
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "bench";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
+using bench::App;
 
 sim::SimulatedBus::Options FullSpeed() {
   sim::SimulatedBus::Options o;

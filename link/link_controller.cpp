@@ -161,13 +161,21 @@ void LinkController::StartStream(const QString& devPath) {
     timer_.start();
   } else {
     LogEvent(QStringLiteral("Неправильный Handle!"));
-    ReportAccessDenied();
+    ReportOpenRefusal();
     timer_.stop();
   }
 }
 
-void LinkController::ReportAccessDenied() {
-  if (bus_.LastOpenError() != OpenError::kAccessDenied) return;
+void LinkController::ReportOpenRefusal() {
+  const OpenError error = bus_.LastOpenError();
+  if (error == OpenError::kBusy) {
+    // Only one process can claim the instrument's interface: another user's program has it.
+    LogEvent(QStringLiteral(
+        "Прибор занят другой программой: интерфейс USB уже захвачен другим процессом "
+        "(возможно, программой другого пользователя). Закройте её и переподключите прибор"));
+    return;
+  }
+  if (error != OpenError::kAccessDenied) return;
   LogEvent(QStringLiteral(
       "Нет доступа к прибору: установите правила udev link/60-kd735.rules командой "
       "sudo cp link/60-kd735.rules /etc/udev/rules.d/ && sudo udevadm control --reload && "

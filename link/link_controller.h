@@ -99,7 +99,8 @@ class LinkController final : public QObject {
 
  private:
   void SetStatus(StatusPanel panel, const QString& text);
-  void ReportAccessDenied();
+  // Explains a refused open: the udev rules missing, or the device claimed by another process.
+  void ReportOpenRefusal();
 
   UsbBus& bus_;
   FrameHandler frameHandler_;

@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libumockdev-dev umockdev
   python3 python3-docx
+  fonts-dejavu-core fonts-liberation2
+  xvfb xauth xdotool imagemagick
 )
 
 missing=()

@@ -43,6 +43,7 @@ struct SimulatedBus::State {
   std::function<void()> callback;
   Options options;
   bool denyAccess = false;
+  bool claimedElsewhere = false;
   OpenError lastOpenError = OpenError::kNone;
   int nextPath = 1;
   int nextNumber = 123;
@@ -77,6 +78,10 @@ struct SimulatedBus::State {
     }
     if (denyAccess) {
       lastOpenError = OpenError::kAccessDenied;
+      return nullptr;
+    }
+    if (claimedElsewhere) {
+      lastOpenError = OpenError::kBusy;
       return nullptr;
     }
     lastOpenError = OpenError::kNone;
@@ -339,6 +344,11 @@ std::unique_ptr<StreamChannel> SimulatedBus::OpenStreamChannel(const QString& de
 void SimulatedBus::DenyAccess(bool deny) {
   std::lock_guard lock(state_->mu);
   state_->denyAccess = deny;
+}
+
+void SimulatedBus::ClaimElsewhere(bool claimed) {
+  std::lock_guard lock(state_->mu);
+  state_->claimedElsewhere = claimed;
 }
 
 OpenError SimulatedBus::LastOpenError() const {

@@ -49,6 +49,8 @@ class SimulatedBus : public UsbBus {
 
   // While on, opening a channel fails with OpenError::kAccessDenied (as without the udev rules).
   void DenyAccess(bool deny);
+  // While on, opening a channel fails with OpenError::kBusy (another process holds the device).
+  void ClaimElsewhere(bool claimed);
 
   // Runs the action on the device's instrument under the bus's lock; false when no instrument
   // with that path is attached.

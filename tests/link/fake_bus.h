@@ -95,6 +95,7 @@ class FakeBus final : public UsbBus {
     callback_ = std::move(callback);
   }
   OpenError LastOpenError() const override {
+    if (busy) return OpenError::kBusy;
     return accessDenied ? OpenError::kAccessDenied : OpenError::kNone;
   }
 
@@ -143,6 +144,7 @@ class FakeBus final : public UsbBus {
   bool failStreamOpen = false;
   bool failCommandOpen = false;
   bool accessDenied = false;
+  bool busy = false;  // the device is claimed by another process
 
   void OnCommand(const Packet& cmd) {
     commands.push_back(cmd);

@@ -106,13 +106,23 @@ TEST_F(LinkControllerTest, FailedStreamOpenThenDeviceChange) {
   EXPECT_EQ(after[2], QStringLiteral("012  Не могу закрыть !"));
 }
 
-TEST_F(LinkControllerTest, AccessDeniedNamesTheUdevRule) {
-  bus.failStreamOpen = true;
-  bus.accessDenied = true;
-  bus.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
-  auto link = Make();
-  link->Start();
-  EXPECT_TRUE(link->Log()[8].contains("link/60-kd735.rules")) << link->Log()[8].toStdString();
+TEST_F(LinkControllerTest, RefusedOpenSaysWhy) {
+  // No access: the udev rule is named. Claimed by another process: the log says it is busy.
+  for (const bool busy : {false, true}) {
+    FakeBus other;
+    other.failStreamOpen = true;
+    other.accessDenied = !busy;
+    other.busy = busy;
+    other.Attach(MakeDevice("/dev/kd1", "KD735 N 1"));
+    LinkController link(other, nullptr);
+    link.Start();
+    ASSERT_GT(link.Log().size(), 8);
+    EXPECT_EQ(link.Log()[7], QStringLiteral("008  Неправильный Handle!"));
+    EXPECT_TRUE(link.Log()[8].contains(busy ? QStringLiteral("занят другой программой")
+                                            : QStringLiteral("link/60-kd735.rules")))
+        << link.Log()[8].toStdString();
+    link.Shutdown();
+  }
 }
 
 TEST_F(LinkControllerTest, TwoInstrumentsUseTheFirstWhateverIsSelected) {

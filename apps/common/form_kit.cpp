@@ -1,0 +1,209 @@
+#include "apps/common/form_kit.h"
+
+#include <QAbstractButton>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QScreen>
+#include <QWidget>
+
+namespace kd735 {
+
+namespace {
+
+QString& TitleStorage() {
+  static QString title;
+  return title;
+}
+
+}  // namespace
+
+QFont PageFont() {
+  static const QFont font = [] {
+    // Liberation Sans has Arial's metrics, the nearest to MS Sans Serif of the free fonts.
+    QFont f;
+    const QString wanted = QStringLiteral("MS Sans Serif");
+    const QString nearest = QStringLiteral("Liberation Sans");
+    if (QFontDatabase::hasFamily(wanted)) {
+      f = QFont(wanted);
+    } else if (QFontDatabase::hasFamily(nearest)) {
+      f = QFont(nearest);
+    } else {
+      f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+      f.setStyleHint(QFont::SansSerif);
+    }
+    f.setPointSize(8);
+    return f;
+  }();
+  return font;
+}
+
+void MakeFixedWindow(QWidget* window, QSize client) {
+  window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  window->setFixedSize(client);
+}
+
+void CentreOnScreen(QWidget* window) {
+  const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect frame = window->frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  window->move(frame.topLeft());
+}
+
+QString MessageLines(const QString& text) {
+  QString lines = text;
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return lines;
+}
+
+void SetApplicationTitle(const QString& title) { TitleStorage() = title; }
+QString ApplicationTitle() { return TitleStorage(); }
+
+void ShowMessageBox(QWidget* parent, BoxKind kind, const QString& text) {
+  QMessageBox box(parent);
+  box.setObjectName(QStringLiteral("MessageBox"));
+  switch (kind) {
+    case BoxKind::kError:
+      box.setIcon(QMessageBox::Critical);
+      box.setWindowTitle(QStringLiteral("Error"));
+      break;
+    case BoxKind::kInformation:
+      box.setIcon(QMessageBox::Information);
+      box.setWindowTitle(QStringLiteral("Information"));
+      break;
+    case BoxKind::kPlain:
+      box.setIcon(QMessageBox::NoIcon);
+      box.setWindowTitle(ApplicationTitle());
+      break;
+    case BoxKind::kApplicationError:
+      box.setIcon(QMessageBox::Critical);
+      box.setWindowTitle(ApplicationTitle());
+      break;
+  }
+  box.setText(MessageLines(text));
+  box.setTextFormat(Qt::PlainText);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
+bool AskYesNo(QWidget* parent, const QString& text, bool errorIcon) {
+  QMessageBox box(parent);
+  box.setObjectName(QStringLiteral("MessageBox"));
+  box.setIcon(errorIcon ? QMessageBox::Critical : QMessageBox::Question);
+  box.setWindowTitle(errorIcon ? QStringLiteral("Error") : QStringLiteral("Confirm"));
+  box.setText(MessageLines(text));
+  box.setTextFormat(Qt::PlainText);
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+namespace {
+
+QPixmap DrawGlyph(Glyph glyph, int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  const double s = size;
+  const QColor ink(30, 30, 30);
+  p.setPen(QPen(ink, s / 14.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(ink);
+  auto triangle = [&](QPointF a, QPointF b, QPointF c) {
+    QPainterPath path;
+    path.moveTo(a);
+    path.lineTo(b);
+    path.lineTo(c);
+    path.closeSubpath();
+    p.drawPath(path);
+  };
+  switch (glyph) {
+    case Glyph::kUp:
+      triangle({s * .5, s * .2}, {s * .85, s * .75}, {s * .15, s * .75});
+      break;
+    case Glyph::kDown:
+      triangle({s * .5, s * .8}, {s * .85, s * .25}, {s * .15, s * .25});
+      break;
+    case Glyph::kLeft:
+      triangle({s * .2, s * .5}, {s * .75, s * .15}, {s * .75, s * .85});
+      break;
+    case Glyph::kRight:
+      triangle({s * .8, s * .5}, {s * .25, s * .15}, {s * .25, s * .85});
+      break;
+    case Glyph::kRestart: {
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(QColor(0, 110, 0), s / 9.0, Qt::SolidLine, Qt::RoundCap));
+      const QRectF ring(s * .2, s * .2, s * .6, s * .6);
+      p.drawArc(ring, 110 * 16, 290 * 16);
+      p.setBrush(QColor(0, 110, 0));
+      p.setPen(Qt::NoPen);
+      triangle({s * .38, s * .05}, {s * .62, s * .21}, {s * .36, s * .36});
+      break;
+    }
+    case Glyph::kLock: {
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(ink, s / 10.0));
+      p.drawArc(QRectF(s * .3, s * .12, s * .4, s * .44), 0, 180 * 16);
+      p.drawLine(QPointF(s * .3, s * .34), QPointF(s * .3, s * .45));
+      p.drawLine(QPointF(s * .7, s * .34), QPointF(s * .7, s * .45));
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(190, 140, 0));
+      p.drawRoundedRect(QRectF(s * .18, s * .45, s * .64, s * .43), s * .06, s * .06);
+      p.setBrush(ink);
+      p.drawEllipse(QPointF(s * .5, s * .64), s * .06, s * .06);
+      break;
+    }
+    case Glyph::kClear: {
+      // A small screen being wiped.
+      p.setBrush(Qt::black);
+      p.setPen(QPen(ink, s / 16.0));
+      p.drawRect(QRectF(s * .12, s * .18, s * .76, s * .5));
+      p.setPen(QPen(QColor(220, 0, 0), s / 9.0, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(s * .25, s * .8), QPointF(s * .75, s * .8));
+      p.drawLine(QPointF(s * .3, s * .3), QPointF(s * .7, s * .56));
+      p.drawLine(QPointF(s * .7, s * .3), QPointF(s * .3, s * .56));
+      break;
+    }
+    case Glyph::kMessage: {
+      p.setBrush(QColor(255, 255, 200));
+      p.setPen(QPen(ink, s / 16.0));
+      QPainterPath bubble;
+      bubble.addRoundedRect(QRectF(s * .1, s * .15, s * .8, s * .5), s * .1, s * .1);
+      bubble.moveTo(s * .3, s * .64);
+      bubble.lineTo(s * .25, s * .88);
+      bubble.lineTo(s * .48, s * .64);
+      p.drawPath(bubble.simplified());
+      p.setPen(QPen(ink, s / 14.0));
+      p.drawLine(QPointF(s * .22, s * .32), QPointF(s * .78, s * .32));
+      p.drawLine(QPointF(s * .22, s * .47), QPointF(s * .62, s * .47));
+      break;
+    }
+  }
+  return pixmap;
+}
+
+}  // namespace
+
+QIcon PanelGlyph(Glyph glyph) {
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48}) icon.addPixmap(DrawGlyph(glyph, size));
+  return icon;
+}
+
+QIcon ThemeIcon(const char* name, Glyph fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), PanelGlyph(fallback));
+}
+
+void NameControl(QWidget* widget, const char* objectName, const QString& accessibleName) {
+  widget->setObjectName(QString::fromLatin1(objectName));
+  if (!accessibleName.isEmpty()) widget->setAccessibleName(accessibleName);
+}
+
+}  // namespace kd735

@@ -1,0 +1,47 @@
+#include "apps/common/program_runner.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTextStream>
+
+#include "apps/common/form_kit.h"
+#include "sim/simulated_bus.h"
+
+namespace kd735 {
+
+int RunProgram(int argc, char** argv, const ProgramInfo& info, const ProgramFactory& make) {
+  if (const int code = HandleInformationalArguments(argc, argv, info); code >= 0) return code;
+
+  QApplication app(argc, argv);
+  ProgramArguments arguments;
+  QString error;
+  if (!ParseProgramArguments(QCoreApplication::arguments(), &arguments, &error)) {
+    QTextStream(stderr) << info.executable << ": " << error << "\n\n" << UsageText(info);
+    return 2;
+  }
+
+  // Only one program of the family at a time; the other one is left undisturbed.
+  InstanceGuard guard;
+  if (!guard.Acquire()) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
+                    MessageLines(AlreadyRunningText()), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("AlreadyRunningBox"));
+    box.exec();
+    return 0;
+  }
+
+  QGuiApplication::setDesktopFileName(info.desktopFileName);
+
+  sim::SimulatedBus* simulated = nullptr;
+  std::unique_ptr<UsbBus> bus = OpenProgramBus(arguments.simulate, &simulated, &error);
+  // Without libusb the windows still come up and report that no instrument is connected.
+  if (!error.isEmpty()) QTextStream(stderr) << info.executable << ": " << error << '\n';
+
+  std::unique_ptr<ProgramWindows> program = make(*bus, simulated);
+  InstallTerminationHandler([&program] { program->MainWindow().close(); });
+  const int code = app.exec();
+  program.reset();  // windows (and the link) go before the bus
+  return code;
+}
+
+}  // namespace kd735
