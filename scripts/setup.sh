@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libumockdev-dev umockdev
   python3 python3-docx
+  librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian
 )
 
 missing=()
