@@ -70,8 +70,8 @@ expect usr/share/doc/kd735/changelog.gz
 # Each desktop program comes with its desktop entry, AppStream metadata and manual page.
 declare -A ids=([KD735_Report]=ru.kd735.report [KD735_Virtual]=ru.kd735.virtual)
 for p in KD735_Report KD735_Virtual; do
-  parts=(usr/bin/$p usr/share/applications/${ids[$p]}.desktop
-    usr/share/metainfo/${ids[$p]}.metainfo.xml usr/share/man/man1/$p.1.gz)
+  parts=("usr/bin/$p" "usr/share/applications/${ids[$p]}.desktop"
+    "usr/share/metainfo/${ids[$p]}.metainfo.xml" "usr/share/man/man1/$p.1.gz")
   if has_program "$p"; then
     for f in "${parts[@]}"; do expect "$f"; done
     grep -qx "StartupWMClass=$p" "$root/usr/share/applications/${ids[$p]}.desktop" ||
