@@ -11,6 +11,7 @@ packages=(
   python3 python3-docx
   fonts-dejavu-core fonts-liberation2
   xvfb xauth xdotool imagemagick
+  librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian
 )
 
 missing=()

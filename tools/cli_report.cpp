@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "files/data_paths.h"
 #include "files/local_file.h"
 #include "report/docx_word.h"
 #include "report/word_report.h"
@@ -16,7 +17,7 @@ namespace kd735::cli {
 namespace {
 
 const char kUsage[] =
-    "usage: kd735 report --template T --out FILE [--number N] [--no-increment] [--no-number] "
+    "usage: kd735 report [--template T] --out FILE [--number N] [--no-increment] [--no-number] "
     "[--no-date] [--devnum TEXT] [--font NAME] [--size N] [--bold] [--italic] "
     "[--measure-table N] [--bscan-table N] [--no-invert] [--all-lines|--no-optional-lines] "
     "[--measure FILE...] [--bscan FILE...]";
@@ -99,7 +100,8 @@ int Report(const QStringList& args, const GlobalOptions&) {
     }
     if (!ok) return Fail(QStringLiteral("report: option %1 needs a value").arg(a));
   }
-  if (templatePath.isEmpty() || out.isEmpty()) return Fail(QString::fromLatin1(kUsage));
+  if (out.isEmpty()) return Fail(QString::fromLatin1(kUsage));
+  if (templatePath.isEmpty()) templatePath = DefaultTemplatePath();  // the one installed with us
 
   // Every file is read before the document is made, so a bad file leaves no half report.
   std::vector<std::unique_ptr<TKD735FileContent>> measures, bscans;

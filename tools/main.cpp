@@ -75,6 +75,10 @@ int main(int argc, char** argv) {
   kd735::cli::GlobalOptions options;
   options.simulate = args.removeAll(QStringLiteral("--simulate")) > 0;
   options.log = args.removeAll(QStringLiteral("--log")) > 0;
+  if (args == QStringList{QStringLiteral("--version")}) {
+    kd735::cli::PrintLine(QStringLiteral("kd735 " KD735_VERSION));
+    return 0;
+  }
   if (args.isEmpty()) return Usage();
 
   const QString verb = args.takeFirst();

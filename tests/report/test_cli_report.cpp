@@ -86,5 +86,16 @@ TEST_F(ReportCli, ErrorsGiveTheMessageTexts) {
   EXPECT_EQ(r.exitCode, 1);
 }
 
+TEST_F(ReportCli, WithoutATemplateTakesTheOneFoundBesideTheProgram) {
+  // Run from the build folder, the tool finds the template the build packed.
+  const CliRun r = Kd735({u"report"_s, u"--out"_s, out_, u"--measure"_s, measure_});
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+  DocxReader d(out_);
+  ASSERT_TRUE(d.ok());
+  const auto tables = d.tables();
+  ASSERT_FALSE(tables.empty());
+  EXPECT_EQ(DocxReader::rows(tables[0]).size(), 2u) << "the heading row and the one block";
+}
+
 }  // namespace
 }  // namespace kd735
