@@ -58,39 +58,90 @@ FileWriteResult AtomicFileWriter::Fail(FileWriteResult::Stage stage, const QStri
   return failure_;
 }
 
+namespace {
+
+// What is known about a target once it passed the checks.
+struct TargetCheck {
+  FileWriteResult result;
+  QString target;  // where the rename goes
+  bool exists = false;
+  struct stat st {};
+};
+
+TargetCheck CheckTarget(const QString& path, const QStringList& inputs) {
+  TargetCheck c;
+  c.result.path = path;
+  auto fail = [&c](FileWriteResult::Stage stage, const QString& reason) {
+    c.result.failedAt = stage;
+    c.result.reason = reason;
+    return c;
+  };
+  if (path.isEmpty()) return fail(FileWriteResult::Stage::kRefused, QStringLiteral("no file name"));
+  c.target = ResolveTarget(path);
+
+  // Only a regular file may be replaced; stat never opens, so a FIFO cannot block us here.
+  c.exists = ::stat(Native(c.target).constData(), &c.st) == 0;
+  if (!c.exists && errno != ENOENT)
+    return fail(FileWriteResult::Stage::kCreate, SystemReason(errno));
+  if (c.exists && S_ISDIR(c.st.st_mode))
+    return fail(FileWriteResult::Stage::kRefused, QStringLiteral("is a directory"));
+  if (c.exists && !S_ISREG(c.st.st_mode))
+    return fail(FileWriteResult::Stage::kRefused,
+                QStringLiteral("not a regular file (a device, pipe or socket is never replaced)"));
+  if (!c.exists) {
+    // The new file's folder must be there to take it (the temporary file goes there too).
+    const QByteArray folder = Native(QFileInfo(c.target).absolutePath());
+    struct stat dir {};
+    if (::stat(folder.constData(), &dir) != 0)
+      return fail(FileWriteResult::Stage::kCreate, SystemReason(errno));
+    if (!S_ISDIR(dir.st_mode)) return fail(FileWriteResult::Stage::kCreate, SystemReason(ENOTDIR));
+  }
+  if (c.exists) {
+    for (const QString& input : inputs) {
+      if (!input.isEmpty() && IsSameFile(c.target, input))
+        return fail(FileWriteResult::Stage::kRefused,
+                    QStringLiteral("is also an input of this operation (%1); choose another name")
+                        .arg(QDir::toNativeSeparators(input)));
+    }
+  }
+  return c;
+}
+
+// The start of a temporary file's name: a dot and as much of the target's name as leaves room
+// for the suffix within the 255 bytes a name may have (a Cyrillic letter takes two).
+QString TemporaryStem(const QString& fileName) {
+  QString base = fileName;
+  while (Native(base).size() > 200)
+    base.chop(base.size() >= 2 && base.back().isLowSurrogate() ? 2 : 1);
+  return QStringLiteral(".") + base;
+}
+
+}  // namespace
+
+FileWriteResult CheckWriteTarget(const QString& path, const QStringList& inputs) {
+  return CheckTarget(path, inputs).result;
+}
+
 FileWriteResult AtomicFileWriter::Open(const QString& path, const QStringList& inputs) {
   Cancel();
   path_ = path;
   failure_ = FileWriteResult{};
   failure_.path = path;
-  if (path.isEmpty()) return Fail(FileWriteResult::Stage::kRefused, QStringLiteral("no file name"));
-  target_ = ResolveTarget(path);
-
-  // Only a regular file may be replaced; stat never opens, so a FIFO cannot block us here.
-  struct stat st {};
-  const bool exists = ::stat(Native(target_).constData(), &st) == 0;
-  if (!exists && errno != ENOENT) return Fail(FileWriteResult::Stage::kCreate, SystemReason(errno));
-  if (exists && S_ISDIR(st.st_mode))
-    return Fail(FileWriteResult::Stage::kRefused, QStringLiteral("is a directory"));
-  if (exists && !S_ISREG(st.st_mode))
-    return Fail(FileWriteResult::Stage::kRefused,
-                QStringLiteral("not a regular file (a device, pipe or socket is never replaced)"));
-  if (exists) {
-    for (const QString& input : inputs) {
-      if (!input.isEmpty() && IsSameFile(target_, input))
-        return Fail(FileWriteResult::Stage::kRefused,
-                    QStringLiteral("is also an input of this operation (%1); choose another name")
-                        .arg(QDir::toNativeSeparators(input)));
-    }
-  }
+  const TargetCheck check = CheckTarget(path, inputs);
+  if (!check.result) return Fail(check.result.failedAt, check.result.reason);
+  target_ = check.target;
+  const bool exists = check.exists;
+  const struct stat& st = check.st;
 
   // The temporary file sits beside the target, so the rename never crosses file systems.
   const QFileInfo targetInfo(target_);
   const QString folder = targetInfo.absolutePath();
-  const QString base = targetInfo.fileName().left(180);
-  const mode_t mode = exists ? (st.st_mode & 07777) : 0666;  // a new file gets the umask
+  const QString stem = TemporaryStem(targetInfo.fileName());
+  // A new file gets the umask; a replaced one its own bits, but never set-id bits, which would
+  // make a file written by root a set-user-id program of root.
+  const mode_t mode = exists ? (st.st_mode & 0777) : 0666;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const QString candidate = folder + QStringLiteral("/.") + base +
+    const QString candidate = folder + QLatin1Char('/') + stem +
                               QStringLiteral(".%1.tmp").arg(QRandomGenerator::global()->generate(),
                                                             8, 16, QLatin1Char('0'));
     const int fd = ::open(Native(candidate).constData(),
@@ -101,9 +152,13 @@ FileWriteResult AtomicFileWriter::Open(const QString& path, const QStringList& i
     }
     fd_ = fd;
     temporary_ = candidate;
-    // open() applied the umask; an existing file keeps exactly its own permissions.
-    if (exists && ::fchmod(fd_, mode) != 0) {
-      // Not fatal: the data matters more than the permission bits.
+    if (exists) {
+      // Not fatal: the data matters more than the owner and the permission bits. The owner can
+      // only be kept by root (or for a group of the writer's); open() applied the umask.
+      if (::fchown(fd_, st.st_uid, st.st_gid) != 0 && ::fchown(fd_, uid_t(-1), st.st_gid) != 0) {
+      }
+      if (::fchmod(fd_, mode) != 0) {
+      }
     }
     return failure_;
   }

@@ -13,7 +13,9 @@
 // The target must be a regular file or not exist yet: a directory, device, FIFO or socket is
 // refused before anything is opened (opening a FIFO would wait for a reader). A symbolic link is
 // followed, and the file it points to is replaced. A target that is the same file as one of the
-// operation's inputs is refused, so an output can never destroy what it is made from.
+// operation's inputs is refused, so an output can never destroy what it is made from. A replaced
+// file keeps its permission bits (never set-user-id or set-group-id ones) and, where the system
+// allows it, its owner.
 namespace kd735 {
 
 struct FileWriteResult {
@@ -64,6 +66,10 @@ class AtomicFileWriter {
 // The whole file in one call.
 FileWriteResult WriteFileAtomically(const QString& path, QByteArrayView data,
                                     const QStringList& inputs = {});
+
+// The checks Open makes on the target, without creating anything: lets a caller refuse an
+// output before it does the work that would fill it. Writing still checks again.
+FileWriteResult CheckWriteTarget(const QString& path, const QStringList& inputs = {});
 
 // True when both paths name the same existing file (also through links).
 bool IsSameFile(const QString& a, const QString& b);

@@ -39,7 +39,7 @@ std::int32_t ReadInt32BE(RecordView record, int offset) {
 constexpr char16_t kWindows1251High[128] = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
     0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
+    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
     0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
     0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB,
     0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
@@ -56,11 +56,26 @@ QChar Windows1251Char(std::uint8_t byte) {
 
 QString DecodeWindows1251(std::span<const std::uint8_t> bytes) {
   QStringDecoder decoder("windows-1251");
-  if (decoder.isValid())
-    return decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+  if (decoder.isValid()) {
+    QString text = decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    // Some decoders pass the undefined 0x98 through as the C1 control U+0098.
+    text.replace(QChar(0x98), QChar::ReplacementCharacter);
+    return text;
+  }
   QString text;
   text.reserve(qsizetype(bytes.size()));
   for (const std::uint8_t b : bytes) text += Windows1251Char(b);
+  return text;
+}
+
+bool IsControlCharacter(QChar c) {
+  const char16_t u = c.unicode();
+  return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+}
+
+QString VisibleText(QString text) {
+  for (QChar& c : text)
+    if (IsControlCharacter(c)) c = QChar::ReplacementCharacter;
   return text;
 }
 
@@ -69,13 +84,14 @@ QString RecordText(RecordView record, int offset, int width) {
   width = std::min(width, kFileRecordSize - offset);
   const auto field = record.subspan(std::size_t(offset), std::size_t(width));
   const auto end = std::find(field.begin(), field.end(), std::uint8_t(0));
-  return DecodeWindows1251(std::span<const std::uint8_t>(field.begin(), end));
+  return VisibleText(DecodeWindows1251(std::span<const std::uint8_t>(field.begin(), end)));
 }
 
 QString FileListName(RecordView record, const QLocale& locale) {
   QString name = DecodeWindows1251(record.subspan(field::kFileName, 8));
   name.replace(QChar(0), QLatin1Char(' '));
-  return name + FormatNumber(QStringLiteral(" N000"), Byte(record, field::kFileNumber), locale);
+  return VisibleText(name) +
+         FormatNumber(QStringLiteral(" N000"), Byte(record, field::kFileNumber), locale);
 }
 
 bool IsKnownKind(std::uint8_t kind) {

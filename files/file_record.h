@@ -65,17 +65,26 @@ std::uint32_t ReadUInt32BE(RecordView record, int offset);
 std::int32_t ReadInt32BE(RecordView record, int offset);
 
 // The text of a fixed-width field: the bytes up to the first zero byte or the field end (never
-// beyond it, nor beyond the record), decoded from Windows-1251.
+// beyond it, nor beyond the record), decoded from Windows-1251, with VisibleText applied.
 QString RecordText(RecordView record, int offset, int width);
 
-// Decodes Windows-1251 bytes as they stand (zero bytes included).
+// Decodes Windows-1251 bytes as they stand (zero bytes included). The one byte the code page
+// leaves undefined, 0x98, gives U+FFFD instead of a C1 control character.
 QString DecodeWindows1251(std::span<const std::uint8_t> bytes);
 // One Windows-1251 byte from the built-in table (used when Qt's decoder lacks the code page).
 QChar Windows1251Char(std::uint8_t byte);
 
+// The one rule for texts that come from a record: a control character (C0 U+0000..U+001F, DEL
+// U+007F, C1 U+0080..U+009F) shows as U+FFFD. An escape sequence, a bell or a line break from an
+// instrument file could otherwise act on a terminal or break a one-line list entry; every field
+// text below has it applied, so the lists, the viewer, the report and the tool all show the same.
+QString VisibleText(QString text);
+bool IsControlCharacter(QChar c);
+
 // The name part of a list entry read from the instrument: the 8 bytes at offsets 2..9 taken as
 // characters whatever they hold, then " N000" with the file number ("TEST0001 N005"). A zero byte
-// among the eight shows as a blank, so the entry keeps its width and holds no control character.
+// among the eight shows as a blank, so the entry keeps its width; other control characters
+// follow VisibleText.
 QString FileListName(RecordView record, const QLocale& locale = QLocale::system());
 
 // Code tables: any code outside a table gives the table's last text.

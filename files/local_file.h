@@ -30,20 +30,27 @@ QString LocalFileExtension(ListKind kind);
 bool IsAcceptedLocalFileSize(qint64 size);
 
 // Result of loading: on success `content` holds the record (bytes 2133..4095 zero) and
-// `entryText` the file name without its folder; on failure `content` is null and `error` holds
-// the message to show in an error box.
+// `entryText` the file name without its folder; on failure `content` is null, `error` holds
+// the message to show in an error box and `reason` what actually went wrong, naming the file
+// ("<path>: is a directory"), for the command-line tool.
 struct LoadedFile {
   std::unique_ptr<TKD735FileContent> content;
   QString entryText;
   QString error;
+  QString reason;
   bool ok() const { return content != nullptr; }
 };
+// Never opens anything that could block: a pipe or device is refused before it is opened.
 LoadedFile LoadLocalFile(const QString& path);
 
-// Writes record bytes 0..2132 to path through a temporary file in the same folder that replaces
-// the target only when complete, so a failed save never leaves a truncated file under that name.
-// Returns an empty string on success, else the system's error text.
-QString SaveLocalFile(RecordView record, const QString& path);
+// Writes record bytes 0..2132 to path with WriteFileAtomically: a failed save leaves whatever
+// was there untouched, and a device, pipe or folder, or one of `inputs`, is never written.
+// Returns an empty string on success, else "<path>: <the system's reason>".
+QString SaveLocalFile(RecordView record, const QString& path, const QStringList& inputs = {});
+
+// A name proposed from instrument data made fit to be one file name in a folder: every '/' and
+// backslash becomes '_', and "." or ".." gets a '_' in front, so the data can never name a folder.
+QString SafeFileName(const QString& name);
 
 // Default name proposed when saving an entry: the entry text itself when its extension (from the
 // last dot, compared case-sensitively) is the list's own, otherwise the text without its first

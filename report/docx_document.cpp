@@ -3,10 +3,15 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string_view>
+#include <unordered_set>
 
 #include <zip.h>
+
+#include "files/file_record.h"
 
 namespace kd735 {
 
@@ -26,10 +31,16 @@ constexpr const char* kRNs = "http://schemas.openxmlformats.org/officeDocument/2
 // 96 pixels per inch, as Word pastes a bitmap.
 constexpr long long kEmuPerPixel = 9525;
 
-// Largest package part, and largest sum of all parts, we accept from a template (a guard against
-// broken or hostile files: a small archive can unpack to far more than memory holds).
-constexpr zip_uint64_t kMaxPartSize = 512ull * 1024 * 1024;
-constexpr zip_uint64_t kMaxPackageSize = 512ull * 1024 * 1024;
+// What a template may unpack to. A real template (a letterhead with a logo and the block tables)
+// unpacks to well under 5 MiB; 64 MiB in all leaves room for photographs in it and keeps a small
+// hostile archive from claiming more memory than a desktop has. The XML parts are also parsed
+// into trees several times their size, so together they may hold 16 MiB.
+constexpr zip_uint64_t kMaxPackageSize = 64ull * 1024 * 1024;
+constexpr zip_uint64_t kMaxXmlSize = 16ull * 1024 * 1024;
+// Word writes a few dozen parts.
+constexpr zip_int64_t kMaxParts = 10000;
+// Deeper nesting than any document needs (a table in a text box in a table is some 30 levels).
+constexpr int kMaxXmlDepth = 512;
 
 struct StringWriter : pugi::xml_writer {
   std::string* out;
@@ -48,12 +59,26 @@ bool IsTransparentWrapper(pugi::xml_node n) {
   return IsName(n, "w:sdt") || IsName(n, "w:sdtContent") || IsName(n, "w:customXml");
 }
 
+// The children `name` of parent, looking through wrappers however deep they nest. Iterative:
+// the nesting is the file's to choose.
 void CollectChildren(pugi::xml_node parent, const char* name, std::vector<pugi::xml_node>* out) {
-  for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-    if (IsName(c, name))
+  pugi::xml_node level = parent;  // the node whose children are being looked at
+  pugi::xml_node c = parent.first_child();
+  for (;;) {
+    if (!c) {
+      if (level == parent) return;
+      c = level.next_sibling();
+      level = level.parent();
+      continue;
+    }
+    if (IsName(c, name)) {
       out->push_back(c);
-    else if (IsTransparentWrapper(c))
-      CollectChildren(c, name, out);
+    } else if (IsTransparentWrapper(c) && c.first_child()) {
+      level = c;
+      c = c.first_child();
+      continue;
+    }
+    c = c.next_sibling();
   }
 }
 
@@ -358,6 +383,188 @@ bool EndsWith(const char* s, const char* suffix) {
   return n >= m && std::strcmp(s + n - m, suffix) == 0;
 }
 
+QString PartText(const std::string& name) {
+  return QString::fromUtf8(name.data(), qsizetype(name.size()));
+}
+
+// Part names compare without regard to case: the key of a name in the package's index.
+std::string FoldedName(const std::string& name) {
+  if (std::all_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string folded = name;
+    for (char& c : folded)
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return folded;
+  }
+  return PartText(name).toCaseFolded().toStdString();
+}
+
+bool IsXmlPartName(const std::string& name) {
+  const std::string folded = FoldedName(name);
+  return folded.ends_with(".xml") || folded.ends_with(".rels");
+}
+
+// Why a member name cannot be a part name, or an empty string. A part name is a path inside the
+// package: never absolute, no empty, "." or ".." segment that could lead out of it when the report
+// is unpacked, no backslash or control character.
+QString BadPartName(const std::string& name) {
+  if (name.starts_with('/'))
+    return QStringLiteral("имя части %1 начинается с /").arg(PartText(name));
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F || c == '\\')
+      return QStringLiteral("недопустимый символ в имени части %1")
+          .arg(VisibleText(PartText(name)));
+  }
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string_view segment(name.data() + start, end - start);
+    if (segment.empty() || segment == "." || segment == "..")
+      return QStringLiteral("недопустимое имя части %1").arg(PartText(name));
+    start = end + 1;
+  }
+  return {};
+}
+
+// Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF) without the two
+// non-characters XML does not allow.
+bool IsValidUtf8(const std::string& s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int n = 0;
+    char32_t u = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 1;
+      u = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2;
+      u = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3;
+      u = c & 0x07;
+    } else {
+      return false;
+    }
+    if (end - p <= n) return false;
+    for (int k = 1; k <= n; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      u = u << 6 | (p[k] & 0x3F);
+    }
+    if ((n == 2 && u < 0x800) || (n == 3 && (u < 0x10000 || u > 0x10FFFF))) return false;
+    if ((u >= 0xD800 && u <= 0xDFFF) || u == 0xFFFE || u == 0xFFFF) return false;
+    p += n + 1;
+  }
+  return true;
+}
+
+// Control characters XML 1.0 does not allow in a document, even written as a reference.
+bool HasForbiddenControl(const char* s) {
+  for (; *s; ++s) {
+    const unsigned char c = static_cast<unsigned char>(*s);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return true;
+  }
+  return false;
+}
+
+bool IsBlank(const char* s) {
+  for (; *s; ++s)
+    if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+  return true;
+}
+
+// The local part of an element name ("docPr" of "wp:docPr").
+const char* LocalName(const char* name) {
+  const char* colon = std::strrchr(name, ':');
+  return colon ? colon + 1 : name;
+}
+
+// A decimal id; 0 when it is none or does not fit 64 bits.
+std::uint64_t DecimalId(std::string_view digits) {
+  if (digits.empty() || digits.size() > 18) return 0;  // 18 digits always fit
+  std::uint64_t v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + std::uint64_t(c - '0');
+  }
+  return v;
+}
+
+// Why an XML part would not read back as the well-formed XML Word requires, or an empty string.
+// The parser alone is lenient (it drops text after the root element and takes an attribute
+// twice), so those are checked here. Collects the ids of drawing objects on the way.
+QString CheckXmlPart(const std::string& data, std::vector<std::uint64_t>* drawingIds) {
+  size_t bom = data.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  if (!IsValidUtf8(data)) return QStringLiteral("текст не в кодировке UTF-8");
+  const size_t first = data.find_first_not_of(" \t\r\n", bom);
+  if (first != bom && first != std::string::npos && data.compare(first, 5, "<?xml") == 0 &&
+      first + 5 < data.size() && std::strchr(" \t\r\n", data[first + 5]))
+    return QStringLiteral("объявление XML не в начале");
+  pugi::xml_document doc;
+  const pugi::xml_parse_result r = doc.load_buffer(
+      data.data(), data.size(), pugi::parse_default | pugi::parse_fragment | pugi::parse_doctype,
+      pugi::encoding_utf8);
+  if (!r)
+    return QStringLiteral("%1 (байт %2)").arg(QString::fromUtf8(r.description())).arg(r.offset);
+  int roots = 0;
+  for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
+    if (n.type() == pugi::node_element) ++roots;
+    if (n.type() == pugi::node_doctype) return QStringLiteral("объявление DTD не допускается");
+    if ((n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) && !IsBlank(n.value()))
+      return QStringLiteral("текст вне корневого элемента");
+  }
+  if (roots != 1) return QStringLiteral("нужен ровно один корневой элемент, а их %1").arg(roots);
+
+  // Every node once, in document order, without recursion.
+  std::vector<std::string_view> names;
+  pugi::xml_node n = doc.document_element();
+  int depth = 1;
+  while (n) {
+    if (n.type() == pugi::node_element) {
+      if (depth > kMaxXmlDepth)
+        return QStringLiteral("элементы вложены глубже %1 уровней").arg(kMaxXmlDepth);
+      names.clear();
+      for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
+        names.emplace_back(a.name());
+        if (HasForbiddenControl(a.value()))
+          return QStringLiteral("недопустимый управляющий символ в атрибуте %1")
+              .arg(QString::fromUtf8(a.name()));
+      }
+      if (names.size() > 1) {
+        std::sort(names.begin(), names.end());
+        if (std::adjacent_find(names.begin(), names.end()) != names.end())
+          return QStringLiteral("атрибут %1 дважды в элементе %2")
+              .arg(QString::fromUtf8(std::adjacent_find(names.begin(), names.end())->data()),
+                   QString::fromUtf8(n.name()));
+      }
+      if (std::strcmp(LocalName(n.name()), "docPr") == 0) {
+        const char* id = n.attribute("id").value();
+        drawingIds->push_back(DecimalId(id));
+      }
+    } else if ((n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) &&
+               HasForbiddenControl(n.value())) {
+      return QStringLiteral("недопустимый управляющий символ в тексте");
+    }
+    if (n.first_child()) {
+      n = n.first_child();
+      ++depth;
+      continue;
+    }
+    while (n && !n.next_sibling()) {
+      n = n.parent();
+      --depth;
+    }
+    if (n) n = n.next_sibling();
+  }
+  return {};
+}
+
 }  // namespace
 
 DocxDocument::~DocxDocument() = default;
@@ -376,47 +583,82 @@ std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QStrin
     return nullptr;
   }
   zip_error_fini(&ze);
+  auto fail = [&](const QString& text) {
+    *error = text;
+    zip_discard(za);
+    return std::unique_ptr<DocxDocument>();
+  };
+
+  // Names and sizes first: nothing is unpacked from an archive that breaks the rules.
   const zip_int64_t count = zip_get_num_entries(za, 0);
-  zip_uint64_t total = 0;
+  if (count > kMaxParts)
+    return fail(QStringLiteral("в архиве слишком много частей (%1, допускается %2)")
+                    .arg(count)
+                    .arg(kMaxParts));
+  struct Member {
+    zip_uint64_t index;
+    std::string name;
+    zip_uint64_t size;
+  };
+  std::vector<Member> members;
+  std::unordered_set<std::string> folded;
+  zip_uint64_t total = 0, xmlTotal = 0;
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
-    if (zip_stat_index(za, i, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) continue;
-    total += std::min<zip_uint64_t>(st.size, kMaxPackageSize + 1);
-    if (total > kMaxPackageSize) {
-      *error = QStringLiteral("содержимое архива слишком велико");
-      zip_discard(za);
-      return nullptr;
-    }
-  }
-  for (zip_int64_t i = 0; i < count; ++i) {
-    zip_stat_t st;
-    if (zip_stat_index(za, i, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) continue;
+    if (zip_stat_index(za, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME) ||
+        !(st.valid & ZIP_STAT_SIZE))
+      return fail(QStringLiteral("запись %1 архива не читается").arg(i + 1));
     const std::string name = st.name;
     if (name.empty() || name.back() == '/') continue;  // folder entries carry nothing
-    if (doc->FindPart(name)) {
-      // Which copy counts is anyone's guess, and the package could not be written back.
-      *error =
-          QStringLiteral("часть %1 встречается в архиве дважды").arg(QString::fromStdString(name));
-      zip_discard(za);
-      return nullptr;
-    }
-    if (st.size > kMaxPartSize) {
-      *error = QStringLiteral("часть %1 слишком велика").arg(QString::fromStdString(name));
-      zip_discard(za);
-      return nullptr;
-    }
-    std::string data(st.size, '\0');
-    zip_file_t* f = zip_fopen_index(za, i, 0);
-    const zip_int64_t n = f ? zip_fread(f, data.data(), st.size) : -1;
+    if (const QString bad = BadPartName(name); !bad.isEmpty()) return fail(bad);
+    // Which copy counts is anyone's guess, and the package could not be written back.
+    if (!folded.insert(FoldedName(name)).second)
+      return fail(QStringLiteral("часть %1 встречается в архиве дважды").arg(PartText(name)));
+    total += std::min<zip_uint64_t>(st.size, kMaxPackageSize + 1);
+    if (IsXmlPartName(name)) xmlTotal += std::min<zip_uint64_t>(st.size, kMaxXmlSize + 1);
+    if (total > kMaxPackageSize)
+      return fail(QStringLiteral("содержимое архива слишком велико (больше %1 МиБ)")
+                      .arg(kMaxPackageSize >> 20));
+    if (xmlTotal > kMaxXmlSize)
+      return fail(
+          QStringLiteral("XML-части архива слишком велики (больше %1 МиБ)").arg(kMaxXmlSize >> 20));
+    members.push_back({zip_uint64_t(i), name, st.size});
+  }
+  // A part may not also be a folder of another one ("word" beside "word/document.xml").
+  for (const Member& m : members) {
+    const std::string key = FoldedName(m.name);
+    for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+      if (folded.count(key.substr(0, slash)))
+        return fail(QStringLiteral("часть %1 лежит в папке, которая сама является частью")
+                        .arg(PartText(m.name)));
+  }
+
+  std::vector<std::uint64_t> drawingIds;
+  for (const Member& m : members) {
+    std::string data(m.size, '\0');
+    zip_file_t* f = zip_fopen_index(za, m.index, 0);
+    const zip_int64_t n = f ? zip_fread(f, data.data(), m.size) : -1;
     if (f) zip_fclose(f);
-    if (n != static_cast<zip_int64_t>(st.size)) {
-      *error = QStringLiteral("часть %1 не читается").arg(QString::fromStdString(name));
-      zip_discard(za);
-      return nullptr;
+    if (n != static_cast<zip_int64_t>(m.size))
+      return fail(QStringLiteral("часть %1 не читается").arg(PartText(m.name)));
+    // Every XML part must read back as XML, also one this program never looks into: the report
+    // carries it on, and Word refuses the whole document for one broken part.
+    if (IsXmlPartName(m.name)) {
+      if (const QString bad = CheckXmlPart(data, &drawingIds); !bad.isEmpty())
+        return fail(
+            QStringLiteral("часть %1 не является правильным XML: %2").arg(PartText(m.name), bad));
     }
-    doc->AddPart(name, std::move(data)).store = name.find("/media/") != std::string::npos;
+    doc->AddPart(m.name, std::move(data)).store = m.name.find("/media/") != std::string::npos;
   }
   zip_discard(za);
+
+  std::uint32_t maxId = 0;
+  for (std::uint64_t id : drawingIds) {
+    if (id == 0 || id > UINT32_MAX) continue;  // not an id of the unsignedInt kind
+    doc->drawingIds_.insert(std::uint32_t(id));
+    maxId = std::max(maxId, std::uint32_t(id));
+  }
+  doc->nextDrawingId_ = maxId + 1u;  // wraps to 0 after the largest id; 0 is never handed out
   if (!doc->Init(error)) return nullptr;
   return doc;
 }
@@ -461,7 +703,7 @@ bool DocxDocument::Init(QString* error) {
 }
 
 DocxDocument::Part* DocxDocument::FindPart(const std::string& name) {
-  auto it = index_.find(name);
+  auto it = index_.find(FoldedName(name));
   return it == index_.end() ? nullptr : it->second;
 }
 
@@ -471,7 +713,7 @@ DocxDocument::Part& DocxDocument::AddPart(const std::string& name, std::string d
   part->data = std::move(data);
   Part* p = part.get();
   parts_.push_back(std::move(part));
-  index_[name] = p;
+  index_[FoldedName(name)] = p;
   return *p;
 }
 
@@ -480,7 +722,8 @@ pugi::xml_document& DocxDocument::Xml(const std::string& name) {
   if (!p) p = &AddPart(name, {});
   if (!p->xml) {
     p->xml = std::make_unique<pugi::xml_document>();
-    // A part that does not parse is treated as empty: the caller finds no elements in it.
+    // Every part read from the archive was checked when it was loaded; a part made here starts
+    // empty.
     p->xml->load_buffer(p->data.data(), p->data.size(), kParseFlags, pugi::encoding_utf8);
   }
   return *p->xml;
@@ -596,8 +839,9 @@ pugi::xml_node DocxDocument::SettingsRoot() {
   if (name.empty()) {
     name = mainDir_ + "settings.xml";
     for (int n = 2; FindPart(name); ++n) name = mainDir_ + "settings" + std::to_string(n) + ".xml";
+    const std::string id = NewRelationshipId(relsRoot);
     pugi::xml_node rel = relsRoot.append_child("Relationship");
-    rel.append_attribute("Id") = "rIdKdSettings";
+    rel.append_attribute("Id") = id.c_str();
     rel.append_attribute("Type") = (std::string(kRelTypeBase) + "settings").c_str();
     rel.append_attribute("Target") = name.substr(mainDir_.size()).c_str();
     Touch(rels);
@@ -721,16 +965,51 @@ void DocxDocument::UpdateFieldsIn(const std::string& partName) {
     SetText(r.append_child("w:t"), value);
   };
 
-  // Walks the part in document order; fields may nest and may span paragraphs.
-  auto walk = [&](auto&& self, pugi::xml_node node) -> void {
-    for (pugi::xml_node n = node.first_child(); n; n = n.next_sibling()) {
-      if (n.type() != pugi::node_element) continue;
-      if (IsName(n, "w:fldSimple")) {
-        const QString var = DocVariableName(QString::fromUtf8(n.attribute("w:instr").value()));
-        if (var.isEmpty()) {
-          self(self, n);
-          continue;
+  // Walks the part in document order; fields may nest and may span paragraphs. Iterative, so
+  // that no nesting a file may hold can exhaust the stack: `level` is the node whose children
+  // are walked. The children of a run are its field characters, instruction and result texts,
+  // and the drawings whose text boxes hold paragraphs of their own.
+  pugi::xml_node root = Xml(partName);
+  pugi::xml_node level = root;
+  pugi::xml_node n = root.first_child();
+  for (;;) {
+    if (!n) {
+      if (level == root) break;
+      n = level.next_sibling();
+      level = level.parent();
+      continue;
+    }
+    bool descend = false;
+    if (n.type() != pugi::node_element) {
+      // nothing to do
+    } else if (IsName(level, "w:r")) {
+      pugi::xml_node run = level;
+      if (IsName(n, "w:fldChar")) {
+        const char* type = n.attribute("w:fldCharType").value();
+        if (std::strcmp(type, "begin") == 0) {
+          stack.push_back(Field{});
+          stack.back().begin = run;
+        } else if (std::strcmp(type, "separate") == 0 && !stack.empty()) {
+          stack.back().separate = run;
+          stack.back().inResult = true;
+        } else if (std::strcmp(type, "end") == 0 && !stack.empty()) {
+          Field f = std::move(stack.back());
+          stack.pop_back();
+          finish(f, run);
         }
+      } else if (IsName(n, "w:instrText") && !stack.empty() && !stack.back().inResult) {
+        stack.back().instr += n.text().get();
+      } else if (IsName(n, "w:t") && !stack.empty() && stack.back().inResult) {
+        stack.back().texts.push_back(n);
+      } else if (IsName(n, "w:drawing") || IsName(n, "w:pict") ||
+                 IsName(n, "mc:AlternateContent")) {
+        descend = true;  // text boxes hold paragraphs of their own
+      }
+    } else if (IsName(n, "w:fldSimple")) {
+      const QString var = DocVariableName(QString::fromUtf8(n.attribute("w:instr").value()));
+      if (var.isEmpty()) {
+        descend = true;
+      } else {
         const std::string value = valueOf(var);
         changed = true;
         pugi::xpath_node_set ts = n.select_nodes(".//w:t");
@@ -740,38 +1019,17 @@ void DocxDocument::UpdateFieldsIn(const std::string& partName) {
           SetText(ts[0].node(), value);
           for (size_t i = 1; i < ts.size(); ++i) ts[i].node().text().set("");
         }
-        continue;
       }
-      if (IsName(n, "w:r")) {
-        for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
-          if (IsName(c, "w:fldChar")) {
-            const char* type = c.attribute("w:fldCharType").value();
-            if (std::strcmp(type, "begin") == 0) {
-              stack.push_back(Field{});
-              stack.back().begin = n;
-            } else if (std::strcmp(type, "separate") == 0 && !stack.empty()) {
-              stack.back().separate = n;
-              stack.back().inResult = true;
-            } else if (std::strcmp(type, "end") == 0 && !stack.empty()) {
-              Field f = std::move(stack.back());
-              stack.pop_back();
-              finish(f, n);
-            }
-          } else if (IsName(c, "w:instrText") && !stack.empty() && !stack.back().inResult) {
-            stack.back().instr += c.text().get();
-          } else if (IsName(c, "w:t") && !stack.empty() && stack.back().inResult) {
-            stack.back().texts.push_back(c);
-          } else if (IsName(c, "w:drawing") || IsName(c, "w:pict") ||
-                     IsName(c, "mc:AlternateContent")) {
-            self(self, c);  // text boxes hold paragraphs of their own
-          }
-        }
-        continue;
-      }
-      self(self, n);
+    } else {
+      descend = true;  // a run's children are walked as a run's
     }
-  };
-  walk(walk, Xml(partName));
+    if (descend && n.first_child()) {
+      level = n;
+      n = n.first_child();
+    } else {
+      n = n.next_sibling();
+    }
+  }
   if (changed) Touch(partName);
 }
 
@@ -970,17 +1228,30 @@ bool DocxDocument::EnsureDrawingNamespaces(QString* error) {
 }
 
 unsigned DocxDocument::NextDrawingId() {
-  if (nextDrawingId_ == 0) {
-    unsigned maxId = 0;
-    std::vector<std::string> parts{mainPart_};
-    for (const auto& p : RelatedParts("/header")) parts.push_back(p);
-    for (const auto& p : RelatedParts("/footer")) parts.push_back(p);
-    for (const auto& p : parts)
-      for (pugi::xpath_node n : Xml(p).select_nodes("//wp:docPr"))
-        maxId = std::max(maxId, n.node().attribute("id").as_uint());
-    nextDrawingId_ = maxId + 1;
+  // Drawing ids are unsigned 32-bit numbers, unique in the document: the next after the largest
+  // one the template holds, or, should that be the largest there is, the first free one from 1.
+  for (;;) {
+    const std::uint32_t id = nextDrawingId_++;
+    if (id != 0 && drawingIds_.insert(id).second) return id;
   }
-  return nextDrawingId_++;
+}
+
+std::string DocxDocument::NewRelationshipId(pugi::xml_node relsRoot) {
+  if (!relIdsScanned_) {
+    std::uint64_t largest = 0;
+    for (pugi::xml_node r : relsRoot.children("Relationship")) {
+      const std::string id = r.attribute("Id").value();
+      relIds_.insert(id);
+      if (id.starts_with("rId"))
+        largest = std::max(largest, DecimalId(std::string_view(id).substr(3)));
+    }
+    nextRelNumber_ = largest + 1;  // at most 10^18: far from overflowing
+    relIdsScanned_ = true;
+  }
+  for (;;) {
+    std::string id = "rId" + std::to_string(nextRelNumber_++);
+    if (relIds_.insert(id).second) return id;
+  }
 }
 
 pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
@@ -990,14 +1261,6 @@ pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
   if (!root) {
     root = rels.append_child("Relationships");
     root.append_attribute("xmlns") = kRelsNs;
-  }
-  if (nextRelId_ == 0) {
-    int maxId = 0;
-    for (pugi::xml_node r : root.children("Relationship")) {
-      const char* id = r.attribute("Id").value();
-      if (std::strncmp(id, "rId", 3) == 0) maxId = std::max(maxId, std::atoi(id + 3));
-    }
-    nextRelId_ = maxId + 1;
   }
   if (!pngTypeKnown_) {
     pugi::xml_node types = Xml("[Content_Types].xml").child("Types");
@@ -1020,7 +1283,7 @@ pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
   } while (FindPart(media));
   AddPart(media, std::string(png.constData(), png.size())).store = true;
 
-  const std::string id = "rId" + std::to_string(nextRelId_++);
+  const std::string id = NewRelationshipId(root);
   pugi::xml_node rel = root.append_child("Relationship");
   rel.append_attribute("Id") = id.c_str();
   rel.append_attribute("Type") = (std::string(kRelTypeBase) + "image").c_str();

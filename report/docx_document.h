@@ -4,10 +4,12 @@
 #include <QHash>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -97,11 +99,12 @@ class DocxDocument {
   const std::vector<pugi::xml_node>& Tables();
   std::vector<pugi::xml_node>& Rows(int table);
   pugi::xml_node AddImageRelationship(const QByteArray& png);
+  std::string NewRelationshipId(pugi::xml_node relsRoot);
   bool EnsureDrawingNamespaces(QString* error);
   unsigned NextDrawingId();
 
   std::vector<std::unique_ptr<Part>> parts_;
-  std::unordered_map<std::string, Part*> index_;
+  std::unordered_map<std::string, Part*> index_;  // by name folded to one letter case
   std::string mainPart_;
   std::string mainDir_;  // folder of the main part, with a trailing slash
   std::string settingsPart_;
@@ -110,8 +113,11 @@ class DocxDocument {
   bool tablesScanned_ = false;
   std::vector<pugi::xml_node> tables_;
   std::unordered_map<int, std::vector<pugi::xml_node>> rows_;  // by table position
-  unsigned nextDrawingId_ = 0;                                 // 0: not yet scanned
-  int nextRelId_ = 0;                                          // 0: not yet scanned
+  std::unordered_set<std::uint32_t> drawingIds_;               // every drawing id in use
+  std::uint32_t nextDrawingId_ = 1;
+  std::unordered_set<std::string> relIds_;  // ids of the main part's relationships
+  std::uint64_t nextRelNumber_ = 1;
+  bool relIdsScanned_ = false;
   int nextMediaNumber_ = 1;
   bool pngTypeKnown_ = false;
   bool drawingNamespacesChecked_ = false;

@@ -8,19 +8,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include <cmath>
 
+#include "files/atomic_file.h"
+
 namespace kd735 {
 
 namespace {
 
-// Largest template we read (a guard against a wrong file chosen as template).
-constexpr qint64 kMaxTemplateSize = 256ll * 1024 * 1024;
+// Largest template file we read (a guard against a wrong file chosen as template); what its
+// parts may unpack to is bounded by the document engine.
+constexpr qint64 kMaxTemplateSize = 128ll * 1024 * 1024;
 constexpr int kConversionTimeoutMs = 120000;
 // Pictures kept encoded for a repeated paste.
 constexpr qsizetype kEncodedPictureCache = 64;
@@ -219,6 +221,7 @@ WordStatus DocxWord::DocumentsAdd(const QString& templatePath, bool newTemplate)
   doc.id = nextId_++;
   doc.path = NewDocumentPath(templatePath);
   doc.name = QFileInfo(doc.path).fileName();
+  doc.templatePath = templatePath;
   doc.docx = std::move(docx);
   doc.dirty = true;
   activeId_ = doc.id;
@@ -498,10 +501,11 @@ WordStatus DocxWord::SaveDocument(OpenDocument& doc) {
   if (bytes.isEmpty())
     return WordStatus::Error(
         QStringLiteral("Не удается сохранить документ %1: %2.").arg(doc.name, error));
-  QSaveFile file(doc.path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-    return WordStatus::Error(QStringLiteral("Не удается сохранить документ %1: %2.")
-                                 .arg(QDir::toNativeSeparators(doc.path), file.errorString()));
+  // Never over the template the document was made from.
+  const FileWriteResult written = WriteFileAtomically(doc.path, bytes, {doc.templatePath});
+  if (!written)
+    return WordStatus::Error(
+        QStringLiteral("Не удается сохранить документ %1.").arg(written.message()));
   doc.dirty = false;
   return {};
 }

@@ -76,6 +76,7 @@ class DocxWord final : public WordAutomation {
     int id = 0;
     QString path;
     QString name;
+    QString templatePath;  // never written over
     std::unique_ptr<DocxDocument> docx;
     bool dirty = false;
   };

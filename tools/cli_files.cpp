@@ -1,6 +1,7 @@
 #include <QImage>
 #include <QMap>
 
+#include "files/atomic_file.h"
 #include "files/local_file.h"
 #include "files/picture.h"
 #include "files/viewer.h"
@@ -37,7 +38,7 @@ QString SplitArgs(const QStringList& args, const QStringList& knownFlags,
 std::unique_ptr<TKD735FileContent> LoadFileOrFail(const QString& path) {
   LoadedFile loaded = LoadLocalFile(path);
   if (!loaded.ok()) {
-    Fail(loaded.error);
+    Fail(loaded.reason.isEmpty() ? loaded.error : loaded.reason);
     return nullptr;
   }
   return std::move(loaded.content);
@@ -68,13 +69,17 @@ int Picture(const QStringList& args, const GlobalOptions&) {
   if (positional.size() != 2) {
     return Fail(QStringLiteral("usage: kd735 picture FILE OUT [--invert]"));
   }
-  const auto content = LoadFileOrFail(positional[0]);
+  const QString in = positional[0], out = positional[1];
+  // Refused before any work: the input itself, a device, a pipe or a folder is never written.
+  if (const FileWriteResult target = CheckWriteTarget(out, {in}); !target)
+    return Fail(QStringLiteral("picture: ") + target.message());
+  const auto content = LoadFileOrFail(in);
   if (!content) return 1;
-  const QString out = positional[1];
-  const char* format = out.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "PNG" : "BMP";
-  if (!RenderPicture(content->record, !flags.isEmpty()).save(out, format)) {
-    return Fail(QStringLiteral("picture: cannot write '%1'").arg(out));
-  }
+  const char* format = out.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "png" : "bmp";
+  QString writeError;
+  if (!SaveImageFile(RenderPicture(content->record, !flags.isEmpty()), out, format, {in},
+                     &writeError))
+    return Fail(QStringLiteral("picture: ") + writeError);
   return 0;
 }
 

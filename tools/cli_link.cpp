@@ -1,12 +1,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QImage>
 #include <QMap>
+#include <QSet>
 #include <QTextStream>
 #include <QTimer>
 #include <memory>
 
+#include "files/atomic_file.h"
 #include "files/instrument_entry.h"
 #include "files/local_file.h"
 #include "link/file_reading.h"
@@ -54,7 +57,7 @@ struct Session {
     if (options.log) {
       QObject::connect(link.get(), &LinkController::lineAdded, [](const QString& line) {
         QTextStream err(stderr);
-        err << line << Qt::endl;
+        err << VisibleText(line) << Qt::endl;  // device strings come from the device
       });
     }
     link->Start();
@@ -100,20 +103,24 @@ int List(const QStringList& args, const GlobalOptions& options) {
   if (!args.isEmpty()) return Fail(QStringLiteral("usage: kd735 list"));
   Session s;
   if (!s.Open(options)) return 1;
-  for (const QString& location : s.link->Instruments()) PrintLine(location);
+  for (const QString& location : s.link->Instruments()) PrintLine(VisibleText(location));
   return 0;
 }
 
 int Dump(const QStringList& args, const GlobalOptions& options) {
+  if (args.size() != 1) return Fail(QStringLiteral("usage: kd735 dump INDEX"));
   bool ok = false;
-  const int index = args.size() == 1 ? args[0].toInt(&ok) : 0;
-  if (!ok) return Fail(QStringLiteral("usage: kd735 dump INDEX"));
+  const int index = args[0].toInt(&ok);
+  if (!ok)
+    return Fail(QStringLiteral("dump: INDEX must be a whole number (got '%1')").arg(args[0]));
   Session s;
   if (!s.Open(options)) return 1;
   QStringList lines;
   DumpDeviceProperties(s.link->Devices(), index, lines);
-  for (const QString& line : lines) PrintLine(line);
-  return lines.size() > 1 ? 0 : 1;
+  // A refused index gives the one line that says so: a message, not a listing.
+  if (lines.size() <= 1) return Fail(lines.value(0));
+  for (const QString& line : lines) PrintLine(VisibleText(line));
+  return 0;
 }
 
 int Key(const QStringList& args, const GlobalOptions& options) {
@@ -144,11 +151,14 @@ int Message(const QStringList& args, const GlobalOptions& options) {
   if (!SplitArgs(QStringLiteral("message"), args, {}, {QStringLiteral("--time")}, positional,
                  values))
     return 1;
-  bool ok = true;
-  const int seconds = values.value(QStringLiteral("--time"), QStringLiteral("4")).toInt(&ok);
-  if (positional.size() != 1 || !ok || seconds < kScreenMessageMinSeconds ||
-      seconds > kScreenMessageMaxSeconds)
+  if (positional.size() != 1)
     return Fail(QStringLiteral("usage: kd735 message TEXT [--time S] (S from 1 to 20)"));
+  int seconds = kScreenMessageDefaultSeconds;
+  QString error;
+  if (values.contains(QStringLiteral("--time")) &&
+      !ReadIntegerOption(QStringLiteral("--time"), values[QStringLiteral("--time")],
+                         kScreenMessageMinSeconds, kScreenMessageMaxSeconds, &seconds, &error))
+    return Fail(QStringLiteral("message: ") + error);
   if (positional[0].size() > kScreenMessageMaxChars)
     return Fail(QStringLiteral("message: at most %1 characters").arg(kScreenMessageMaxChars));
   Session s;
@@ -164,14 +174,24 @@ int Screen(const QStringList& args, const GlobalOptions& options) {
   if (!SplitArgs(QStringLiteral("screen"), args, {QStringLiteral("--invert")},
                  {QStringLiteral("--scale")}, positional, values))
     return 1;
-  const QString scaleText = values.value(QStringLiteral("--scale"), QStringLiteral("1"));
-  if (positional.size() != 1 ||
-      (scaleText != QLatin1String("1") && scaleText != QLatin1String("2")))
+  if (positional.size() != 1)
     return Fail(QStringLiteral("usage: kd735 screen OUT [--scale 1|2] [--invert]"));
+  int scale = 1;
+  QString error;
+  if (values.contains(QStringLiteral("--scale")) &&
+      !ReadIntegerOption(QStringLiteral("--scale"), values[QStringLiteral("--scale")], 1, 2, &scale,
+                         &error))
+    return Fail(QStringLiteral("screen: ") + error);
+  const QString out = positional[0];
+  // Refused before the instrument is asked: a pipe there would otherwise wait for a reader.
+  if (const FileWriteResult target = CheckWriteTarget(out); !target)
+    return Fail(QStringLiteral("screen: ") + target.message());
 
-  ScreenSurface surface(scaleText.toInt());
+  ScreenSurface surface(scale);
   if (!surface.Initialize()) return Fail(QStringLiteral("screen: the drawing surface failed"));
+  // As "Инверсия цветов" does: the whole surface, margins included, starts in the scheme's fill.
   surface.SetInverted(values.contains(QStringLiteral("--invert")));
+  surface.FillClear();
   // The reader's first hand-off (zeros) presents once, the first real column 0 starts a pass,
   // and the next present ends the first whole pass.
   QImage picture;
@@ -192,8 +212,8 @@ int Screen(const QStringList& args, const GlobalOptions& options) {
   s.link->Shutdown();
   surface.Finalize();
   if (picture.isNull()) return Fail(QStringLiteral("screen: no whole screen within 10 s"));
-  if (!picture.save(positional[0]))
-    return Fail(QStringLiteral("screen: cannot write %1").arg(positional[0]));
+  if (!SaveImageFile(picture, out, nullptr, {}, &error))
+    return Fail(QStringLiteral("screen: ") + error);
   return 0;
 }
 
@@ -207,13 +227,20 @@ int Read(const QStringList& args, const GlobalOptions& options) {
       !values.contains(QStringLiteral("--out")))
     return Fail(QStringLiteral("usage: kd735 read measure|bscan --out DIR"));
   const QDir out(values[QStringLiteral("--out")]);
-  if (!out.mkpath(QStringLiteral(".")))
-    return Fail(QStringLiteral("read: cannot create %1").arg(out.path()));
+  if (!out.mkpath(QStringLiteral("."))) {
+    const QFileInfo info(out.path());
+    return Fail(QStringLiteral("read: %1: %2")
+                    .arg(QDir::toNativeSeparators(out.path()),
+                         info.exists() && !info.isDir()
+                             ? QStringLiteral("not a folder")
+                             : QStringLiteral("the folder cannot be made")));
+  }
 
   Session s;
   if (!s.Open(options)) return 1;
   const ListKind kind = measure ? ListKind::Measure : ListKind::Bscan;
   int failures = 0;
+  QSet<QString> written;  // names taken in this run: two files of one name both stay
   InstrumentFileReader::Hooks hooks;
   hooks.showMessage = [&](MessageKind, const QString& text) { failures += Fail(text); };
   hooks.appendFile = [&](const InstrumentFile& file) {
@@ -224,9 +251,12 @@ int Read(const QStringList& args, const GlobalOptions& options) {
                            .arg(entry.text)
                            .arg(file.packetsStored));
     }
-    const QString path = out.filePath(DefaultSaveName(entry.text, kind).trimmed());
-    const QString error = SaveLocalFile(entry.content->record, path);
-    if (!error.isEmpty()) failures += Fail(QStringLiteral("%1: %2").arg(path, error));
+    // The name comes from the instrument: it may hold a '/', but never leads out of the folder.
+    QString name = SafeFileName(DefaultSaveName(entry.text, kind).trimmed());
+    if (written.contains(name)) name = SafeFileName(entry.text.left(3) + QLatin1Char(' ') + name);
+    written.insert(name);
+    const QString error = SaveLocalFile(entry.content->record, out.filePath(name));
+    if (!error.isEmpty()) failures += Fail(QStringLiteral("read: ") + error);
   };
   InstrumentFileReader reader(*s.link, hooks);
   reader.Read(measure ? FileSide::kMeasure : FileSide::kBscan);

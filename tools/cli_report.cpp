@@ -1,11 +1,16 @@
+#include <sys/stat.h>
+
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "files/atomic_file.h"
 #include "files/data_paths.h"
 #include "files/local_file.h"
 #include "report/docx_word.h"
@@ -22,12 +27,43 @@ const char kUsage[] =
     "[--measure-table N] [--bscan-table N] [--no-invert] [--all-lines|--no-optional-lines] "
     "[--measure FILE...] [--bscan FILE...]";
 
-// Messages go to stderr with their line breaks, the status line to stdout.
+// Messages go to stderr with their line breaks, the status line to stdout. The window's boxes
+// keep their fixed texts; here the error that caused a failure has already been printed, naming
+// the file, and the closing guess about Word, which the tool never uses, is left out.
 class ConsoleFeedback : public ReportFeedback {
  public:
-  void ShowMessage(const ReportMessage& message) override { Fail(message.text); }
-  void SetStatusText(const QString& text) override { PrintLine(text); }
+  void ShowMessage(const ReportMessage& message) override {
+    if (message.text == report_text::WordOpenErrorMessage()) return;
+    if (message.text == report_text::NoInstrumentMessage()) {
+      Note(message.text + QStringLiteral("\r(give --devnum TEXT to fill it)"));
+      return;
+    }
+    if (message.kind == MessageBoxKind::Information)
+      Note(message.text);
+    else
+      Fail(message.text);
+  }
+  void SetStatusText(const QString& text) override {
+    if (text != report_text::WordOpenErrorStatus()) PrintLine(text);
+  }
 };
+
+// What is wrong with the template path beyond its absence (which the report's own message
+// covers), naming the file; empty when it can be read as far as the tool can tell.
+QString TemplateProblem(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR
+               ? QString()
+               : QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+                     QString::fromLocal8Bit(std::strerror(errno));
+  if (S_ISDIR(st.st_mode))
+    return QDir::toNativeSeparators(path) + QStringLiteral(": is a directory");
+  if (!S_ISREG(st.st_mode))
+    return QDir::toNativeSeparators(path) +
+           QStringLiteral(": not a regular file (a pipe, device or socket holds no template)");
+  return {};
+}
 
 }  // namespace
 
@@ -37,6 +73,7 @@ int Report(const QStringList& args, const GlobalOptions&) {
   ReportSettings settings;
   QStringList measureFiles, bscanFiles;
   QStringList* fileList = nullptr;  // the list that takes the plain arguments that follow
+  QString badNumber;                // the message of a numeric option out of its range
 
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
@@ -47,6 +84,13 @@ int Report(const QStringList& args, const GlobalOptions&) {
     };
     QString v;
     bool ok = true;
+    // A numeric option out of its range is refused, never pulled into it silently.
+    auto number = [&](const QString& option, const QString& text, IntegerRange range, int* target) {
+      if (ReadIntegerOption(option, text, range.minimum, range.maximum, target, &badNumber))
+        return true;
+      badNumber = QStringLiteral("report: ") + badNumber;
+      return false;
+    };
     if (!a.startsWith(QLatin1String("--"))) {
       if (!fileList)
         return Fail(QStringLiteral("report: unexpected argument '%1'\n").arg(a) + kUsage);
@@ -59,8 +103,7 @@ int Report(const QStringList& args, const GlobalOptions&) {
     } else if (a == QLatin1String("--out")) {
       ok = value(&out);
     } else if (a == QLatin1String("--number")) {
-      ok = value(&v);
-      settings.documentNumber = ReadIntegerField(v, kDocumentNumberRange);
+      ok = value(&v) && number(a, v, kDocumentNumberRange, &settings.documentNumber);
     } else if (a == QLatin1String("--no-increment")) {
       settings.incrementNumber = false;
     } else if (a == QLatin1String("--no-number")) {
@@ -73,18 +116,15 @@ int Report(const QStringList& args, const GlobalOptions&) {
     } else if (a == QLatin1String("--font")) {
       ok = value(&settings.font.name);
     } else if (a == QLatin1String("--size")) {
-      ok = value(&v);
-      settings.font.size = ReadIntegerField(v, kFontSizeRange);
+      ok = value(&v) && number(a, v, kFontSizeRange, &settings.font.size);
     } else if (a == QLatin1String("--bold")) {
       settings.font.bold = true;
     } else if (a == QLatin1String("--italic")) {
       settings.font.italic = true;
     } else if (a == QLatin1String("--measure-table")) {
-      ok = value(&v);
-      settings.measure.tablePosition = ReadIntegerField(v, kTablePositionRange);
+      ok = value(&v) && number(a, v, kTablePositionRange, &settings.measure.tablePosition);
     } else if (a == QLatin1String("--bscan-table")) {
-      ok = value(&v);
-      settings.bscan.tablePosition = ReadIntegerField(v, kTablePositionRange);
+      ok = value(&v) && number(a, v, kTablePositionRange, &settings.bscan.tablePosition);
     } else if (a == QLatin1String("--no-invert")) {
       settings.measure.invertPicture = settings.bscan.invertPicture = false;
     } else if (a == QLatin1String("--all-lines")) {
@@ -98,10 +138,19 @@ int Report(const QStringList& args, const GlobalOptions&) {
     } else {
       return Fail(QStringLiteral("report: unknown option '%1'\n").arg(a) + kUsage);
     }
+    if (!ok && !badNumber.isEmpty()) return Fail(badNumber);
     if (!ok) return Fail(QStringLiteral("report: option %1 needs a value").arg(a));
   }
   if (out.isEmpty()) return Fail(QString::fromLatin1(kUsage));
   if (templatePath.isEmpty()) templatePath = DefaultTemplatePath();  // the one installed with us
+
+  // The report is never written over what it is made from, nor over a device, pipe or folder;
+  // refused before any work.
+  const QStringList inputs = QStringList{templatePath} + measureFiles + bscanFiles;
+  if (const FileWriteResult target = CheckWriteTarget(out, inputs); !target)
+    return Fail(QStringLiteral("report: ") + target.message());
+  if (const QString problem = TemplateProblem(templatePath); !problem.isEmpty())
+    return Fail(QStringLiteral("report: ") + problem);
 
   // Every file is read before the document is made, so a bad file leaves no half report.
   std::vector<std::unique_ptr<TKD735FileContent>> measures, bscans;
@@ -138,9 +187,10 @@ int Report(const QStringList& args, const GlobalOptions&) {
   if (!made.open(QIODevice::ReadOnly))
     return Fail(QStringLiteral("report: cannot read the document: %1").arg(made.errorString()));
   const QByteArray bytes = made.readAll();
-  QSaveFile target(out);
-  if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() || !target.commit())
-    return Fail(QStringLiteral("report: cannot write '%1': %2").arg(out, target.errorString()));
+  if (made.error() != QFileDevice::NoError)
+    return Fail(QStringLiteral("report: cannot read the document: %1").arg(made.errorString()));
+  if (const FileWriteResult written = WriteFileAtomically(out, bytes, inputs); !written)
+    return Fail(QStringLiteral("report: ") + written.message());
   return 0;
 }
 

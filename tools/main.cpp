@@ -1,10 +1,13 @@
-#include <unistd.h>
+#include <QBuffer>
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QTextStream>
 #include <cstdio>
 
+#include "files/atomic_file.h"
+#include "files/runtime_folder.h"
 #include "tools/verbs.h"
 
 namespace kd735::cli {
@@ -15,9 +18,51 @@ int Fail(const QString& text) {
   return 1;
 }
 
+void Note(const QString& text) {
+  QTextStream err(stderr);
+  err << "kd735: note: " << QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')) << Qt::endl;
+}
+
 void PrintLine(const QString& text) {
   QTextStream out(stdout);
   out << text << Qt::endl;
+}
+
+bool ReadIntegerOption(const QString& option, const QString& text, int minimum, int maximum,
+                       int* value, QString* error) {
+  bool ok = false;
+  const qlonglong v = text.trimmed().toLongLong(&ok, 10);
+  if (ok && v >= minimum && v <= maximum) {
+    *value = int(v);
+    return true;
+  }
+  *error = QStringLiteral("%1 must be a whole number from %2 to %3 (got '%4')")
+               .arg(option)
+               .arg(minimum)
+               .arg(maximum)
+               .arg(text);
+  return false;
+}
+
+bool SaveImageFile(const QImage& image, const QString& path, const char* format,
+                   const QStringList& inputs, QString* error) {
+  QByteArray chosen = format ? QByteArray(format) : QFileInfo(path).suffix().toLower().toLatin1();
+  if (chosen.isEmpty() || !QImageWriter::supportedImageFormats().contains(chosen)) {
+    *error = QDir::toNativeSeparators(path) +
+             QStringLiteral(
+                 ": unknown picture format (give the name an ending such as .bmp or "
+                 ".png)");
+    return false;
+  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, chosen.constData())) {
+    *error = QDir::toNativeSeparators(path) + QStringLiteral(": the picture could not be encoded");
+    return false;
+  }
+  const FileWriteResult written = WriteFileAtomically(path, bytes, inputs);
+  if (!written) *error = written.message();
+  return written.ok();
 }
 
 }  // namespace kd735::cli
@@ -59,19 +104,18 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The arguments are the tool's own: Qt is shown the program name only, so that a file named
+  // "-reverse" or an argument "-platform" reaches the verb instead of Qt.
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   // Pictures and the report need QtGui; no window is ever shown.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   // Outside a desktop session (ssh, cron, CI) Qt warns on every start that it has no runtime
-  // folder; give it the private one it would fall back to, so the tool's stderr stays its own.
-  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-    const QString runtime = QDir::tempPath() + QStringLiteral("/runtime-%1").arg(::getuid());
-    if (QDir().mkpath(runtime) &&
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-      qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-  }
-  QGuiApplication app(argc, argv);
+  // folder; give it a private one, so the tool's stderr stays its own.
+  kd735::EnsurePrivateRuntimeFolder();
+  int qtArgc = 1;
+  QGuiApplication app(qtArgc, argv);
 
-  QStringList args = app.arguments().mid(1);
   kd735::cli::GlobalOptions options;
   options.simulate = args.removeAll(QStringLiteral("--simulate")) > 0;
   options.log = args.removeAll(QStringLiteral("--log")) > 0;

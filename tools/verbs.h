@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QStringList>
 #include <memory>
 
@@ -36,10 +37,24 @@ int Report(const QStringList& args, const GlobalOptions& options);
 // texts ("\r") become newlines.
 int Fail(const QString& text);
 
-// Loads a local instrument file; on failure prints the loader's message and returns nullptr.
+// Writes "kd735: note: <text>" to stderr: something the user should know that is no failure.
+void Note(const QString& text);
+
+// Loads a local instrument file; on failure prints what went wrong, naming the file, and
+// returns nullptr.
 std::unique_ptr<TKD735FileContent> LoadFileOrFail(const QString& path);
 
 // Writes one line (UTF-8) to stdout.
 void PrintLine(const QString& text);
+
+// The value of a numeric option: a decimal whole number within minimum..maximum. Otherwise false
+// and "<option> must be a whole number from <minimum> to <maximum> (got '<text>')".
+bool ReadIntegerOption(const QString& option, const QString& text, int minimum, int maximum,
+                       int* value, QString* error);
+
+// Encodes the picture (in `format`, or by the name's ending when null) and writes it with
+// WriteFileAtomically, never over one of `inputs`. False and the message naming the file.
+bool SaveImageFile(const QImage& image, const QString& path, const char* format,
+                   const QStringList& inputs, QString* error);
 
 }  // namespace kd735::cli

@@ -11,6 +11,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
+
 #include "files/atomic_file.h"
 
 namespace kd735 {
@@ -132,6 +135,49 @@ TEST(AtomicFile, MissingFolderOrUnwritableFolderNamesTheReason) {
               FileWriteResult::Stage::kCreate);
     ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
   }
+}
+
+// A name may take 255 bytes; the temporary file beside it must fit too, also when the name is
+// Cyrillic (two bytes a letter).
+TEST(AtomicFile, LongCyrillicNameIsWritten) {
+  QTemporaryDir dir;
+  const QString name = QString(118, u'Ж') + QStringLiteral(".KDMesuare");  // 246 bytes
+  ASSERT_LE(QFile::encodeName(name).size(), 255);
+  const QString path = dir.filePath(name);
+  const FileWriteResult r = WriteFileAtomically(path, "data");
+  ASSERT_TRUE(r) << r.message().toStdString();
+  EXPECT_EQ(Read(path), "data");
+  EXPECT_EQ(Entries(dir), QStringList{name});
+}
+
+// A replaced file keeps its permissions but no set-id bit: rewritten by root, a set-user-id
+// file would become a set-user-id program of root.
+TEST(AtomicFile, SetIdBitsAreNotCarriedOver) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("tool");
+  Put(path, "old");
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 06755), 0);
+  ASSERT_TRUE(WriteFileAtomically(path, "new"));
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+}
+
+// The checks alone, for refusing an output before the work: nothing is created.
+TEST(AtomicFile, CheckWriteTargetCreatesNothing) {
+  QTemporaryDir dir;
+  const QString input = dir.filePath("in");
+  Put(input, "x");
+  const QString fifo = dir.filePath("fifo");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  EXPECT_TRUE(CheckWriteTarget(dir.filePath("new.bin"), {input}));
+  EXPECT_EQ(CheckWriteTarget(input, {input}).failedAt, FileWriteResult::Stage::kRefused);
+  EXPECT_EQ(CheckWriteTarget(fifo).failedAt, FileWriteResult::Stage::kRefused);
+  const FileWriteResult missing = CheckWriteTarget(dir.filePath("no/such/x.bin"));
+  EXPECT_EQ(missing.failedAt, FileWriteResult::Stage::kCreate);
+  EXPECT_EQ(missing.reason, QString::fromLocal8Bit(std::strerror(ENOENT)));
+  EXPECT_EQ(CheckWriteTarget(input + "/x.bin").failedAt, FileWriteResult::Stage::kCreate);
+  EXPECT_EQ(Entries(dir), (QStringList{"fifo", "in"}));
 }
 
 TEST(AtomicFile, PiecewiseWriterShowsNothingUntilCommit) {

@@ -1,11 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
+
 #include "files/local_file.h"
 #include "tests/common/cli_runner.h"
+#include "tests/common/full_disk.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
@@ -16,6 +25,17 @@ using testing::CliRun;
 using testing::RecordBuilder;
 
 CliRun Kd735(const QStringList& args) { return testing::RunKd735(args); }
+
+QByteArray Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Only line breaks (and the tab of --styles) may reach the terminal.
+bool HasControlCharacters(const QString& out) {
+  return std::any_of(out.begin(), out.end(),
+                     [](QChar c) { return c != u'\n' && c != u'\t' && IsControlCharacter(c); });
+}
 
 class Cli : public ::testing::Test {
  protected:
@@ -79,6 +99,118 @@ TEST_F(Cli, BadInputFails) {
 
   EXPECT_EQ(Kd735({u"block"_s, measure_, u"--kind"_s, u"other"_s}).exitCode, 1);
   EXPECT_EQ(Kd735({u"describe"_s, measure_, u"--bogus"_s}).exitCode, 1);
+}
+
+// Escape sequences, bells and line breaks in a record's texts would act on the terminal and break
+// the one line per item of --styles.
+TEST_F(Cli, RecordTextsReachTheTerminalClean) {
+  auto b = RecordBuilder::Measurement();
+  b.Text(field::kFileName, "\x1B]0;x\x07\r\n").Text(field::kDeviceNumber, "\x1B[2J\x98\x7F");
+  b.Text(field::kProbeType, QByteArray("a\nb\x9B", 4));
+  const QString evil = dir_.filePath(u"evil.KDMesuare"_s);
+  ASSERT_EQ(SaveLocalFile(b.record, evil), QString());
+  const CliRun plain = Kd735({u"describe"_s, evil});
+  const CliRun styles = Kd735({u"describe"_s, evil, u"--styles"_s});
+  const CliRun name = Kd735({u"listname"_s, evil});
+  const CliRun block = Kd735({u"block"_s, evil, u"--kind"_s, u"measure"_s, u"--all-lines"_s});
+  for (const CliRun* r : {&plain, &styles, &name, &block}) {
+    EXPECT_EQ(r->exitCode, 0) << r->err.toStdString();
+    EXPECT_FALSE(HasControlCharacters(r->out)) << r->out.toStdString();
+  }
+  EXPECT_EQ(styles.out.count(u'\n'), plain.out.count(u'\n'));
+  EXPECT_EQ(styles.out.count(u'\t'), styles.out.count(u'\n'));
+  EXPECT_EQ(name.out, u"#]0;x### N005\n"_s.replace(u'#', QChar::ReplacementCharacter));
+}
+
+// The arguments are the tool's own: Qt's options are file names or mistakes like any other.
+TEST_F(Cli, QtNeverTakesTheArguments) {
+  ASSERT_TRUE(QFile::copy(measure_, dir_.filePath(u"-reverse"_s)));
+  const CliRun name = testing::RunKd735(
+      {u"listname"_s, u"-reverse"_s}, [this](QProcess& p) { p.setWorkingDirectory(dir_.path()); });
+  EXPECT_EQ(name.exitCode, 0) << name.err.toStdString();
+  EXPECT_EQ(name.out, u"TEST0001 N005\n");
+  const CliRun platform = Kd735({u"describe"_s, u"-platform"_s, u"xcb"_s});
+  EXPECT_EQ(platform.exitCode, 1) << platform.err.toStdString();
+  EXPECT_TRUE(platform.err.contains(u"usage: kd735 describe"_s)) << platform.err.toStdString();
+}
+
+TEST_F(Cli, InputMessagesNameTheFileAndTheRealReason) {
+  const QString fifo = dir_.filePath(u"fifo"_s);
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString loop = dir_.filePath(u"loop"_s);
+  ASSERT_TRUE(QFile::link(loop, loop));
+  const QString longName = dir_.filePath(QString(300, u'x'));
+  struct Case {
+    QString path, reason;
+  } cases[] = {
+      {fifo, u"not a regular file"_s},
+      {u"/dev/null"_s, u"not a regular file"_s},
+      {dir_.path(), u"is a directory"_s},
+      {loop, testing::FullFolder::ToolReason(ELOOP)},
+      {longName, testing::FullFolder::ToolReason(ENAMETOOLONG)},
+  };
+  for (const Case& c : cases) {
+    const CliRun r = Kd735({u"describe"_s, c.path});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith(u"kd735: "_s + c.path + u": "_s + c.reason))
+        << r.err.toStdString();
+  }
+}
+
+// A picture is never written over its input, over a pipe (which would block the tool) or a
+// device, and a full disk leaves the old picture as it was.
+TEST_F(Cli, PictureOutputIsCheckedAndAtomic) {
+  const QByteArray input = Read(measure_);
+  CliRun r = Kd735({u"picture"_s, measure_, measure_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(u"input"_s)) << r.err.toStdString();
+  EXPECT_EQ(Read(measure_), input);
+
+  const QString fifo = dir_.filePath(u"fifo.bmp"_s);
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  r = Kd735({u"picture"_s, measure_, fifo});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(fifo + u": not a regular file"_s)) << r.err.toStdString();
+  EXPECT_FALSE(QFileInfo(fifo).isFile());
+  if (::geteuid() == 0) {
+    const QString node = dir_.filePath(u"null.bmp"_s);
+    ASSERT_EQ(::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    EXPECT_EQ(Kd735({u"picture"_s, measure_, node}).exitCode, 1);
+    EXPECT_FALSE(QFileInfo(node).isFile());
+  }
+
+  testing::FullFolder full;
+  ASSERT_TRUE(full.valid());
+  const QString old = full.filePath(u"p.bmp"_s);
+  QFile f(old);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("an old picture");
+  f.close();
+  full.Fill();
+  r = testing::RunKd735({u"picture"_s, measure_, old}, [&](QProcess& p) { full.Prepare(p); });
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(old + u": "_s + full.Reason())) << r.err.toStdString();
+  EXPECT_EQ(Read(old), "an old picture");
+  EXPECT_EQ(full.Entries(), QStringList{u"p.bmp"_s});
+}
+
+// Outside a desktop session the tool makes its own runtime folder in the temporary folder; a link
+// another user planted under that name is not followed, so its target keeps its permissions.
+TEST_F(Cli, PlantedRuntimeFolderLinkIsNotFollowed) {
+  const QString victim = dir_.filePath(u"victim"_s);
+  ASSERT_TRUE(QDir().mkdir(victim));
+  ASSERT_EQ(::chmod(QFile::encodeName(victim).constData(), 0755), 0);
+  ASSERT_TRUE(QFile::link(victim, dir_.filePath(u"runtime-%1"_s.arg(::geteuid()))));
+  const CliRun r = testing::RunKd735({u"listname"_s, measure_}, [this](QProcess& p) {
+    QProcessEnvironment env = p.processEnvironment();
+    env.remove(u"XDG_RUNTIME_DIR"_s);
+    env.insert(u"TMPDIR"_s, dir_.path());
+    p.setProcessEnvironment(env);
+  });
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(victim).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
 }
 
 }  // namespace

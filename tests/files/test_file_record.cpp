@@ -86,6 +86,39 @@ TEST(RecordText, EveryByteDecodesToOneCharacter) {
   EXPECT_EQ(text[0xB9], QChar(0x2116));  // №
 }
 
+// Control characters from an instrument file never reach a terminal or a list: ESC, BEL, CR,
+// LF, DEL and the C1 range show as U+FFFD in every field text; the undefined byte 0x98 of the
+// code page decodes to U+FFFD, not to the C1 control U+0098.
+TEST(RecordText, ControlCharactersShowAsReplacement) {
+  const QChar r = QChar::ReplacementCharacter;
+  EXPECT_EQ(DecodeWindows1251(std::array<std::uint8_t, 1>{0x98}), QString(r));
+  EXPECT_EQ(Windows1251Char(0x98), r);
+  struct Case {
+    QByteArray bytes;
+    const char16_t* shown;  // '#' stands for U+FFFD
+  };
+  const Case cases[] = {
+      {"\x1B]0;x\x07", u"#]0;x#"},                        // sets a terminal title
+      {"a\rb\nc", u"a#b#c"},       {"\x1B[2J", u"#[2J"},  // clears the screen
+      {"\x7F\x98\x01", u"###"},    {"\t\xC0", u"#А"},     // a letter stays a letter
+  };
+  for (const Case& c : cases) {
+    RecordBuilder b = RecordBuilder::Measurement();
+    b.Text(field::kDeviceNumber, c.bytes.leftJustified(field::kDeviceNumberWidth, '\0'));
+    b.Text(field::kFileName, c.bytes.leftJustified(8, '\0', true));
+    const QString shown = QString::fromUtf16(c.shown).replace(u'#', r);
+    EXPECT_EQ(RecordText(b.record, field::kDeviceNumber, field::kDeviceNumberWidth), shown);
+    EXPECT_EQ(InstrumentLine(b.record), QStringLiteral("КД735  ") + shown);
+    const QString listName = FileListName(b.record, kRu);
+    EXPECT_FALSE(std::any_of(listName.begin(), listName.end(), IsControlCharacter))
+        << c.bytes.toHex().toStdString();
+  }
+  for (char16_t u : {0x00, 0x1F, 0x7F, 0x80, 0x9F})
+    EXPECT_TRUE(IsControlCharacter(QChar(u))) << int(u);
+  for (char16_t u : {0x20, 0x7E, 0xA0, 0x0410, 0xFFFD})
+    EXPECT_FALSE(IsControlCharacter(QChar(u))) << int(u);
+}
+
 TEST(FileNames, ViewerAndListEntryTakeDifferentWidths) {
   RecordBuilder zero;
   zero.Text(2, "ABCD").Byte(6, 0).Text(7, "XYZ").Byte(1, 5);

@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #endif
 
+#include <cerrno>
+#include <cstring>
+
 #include "files/local_file.h"
 #include "tests/files/record_builder.h"
 
@@ -74,6 +77,39 @@ TEST(LocalFile, PipeIsRefusedWithoutWaitingForAWriter) {
 }
 #endif
 
+#ifndef Q_OS_WIN
+// The window keeps its fixed texts; the reason says what actually went wrong, naming the file.
+TEST(LocalFile, ReasonNamesTheFileAndTheRealCause) {
+  QTemporaryDir dir;
+  const QString pipe = dir.filePath(QStringLiteral("pipe"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  const QString loop = dir.filePath(QStringLiteral("loop"));
+  ASSERT_TRUE(QFile::link(loop, loop));
+  const QString missing = dir.filePath(QStringLiteral("none"));
+  const QString tooLong = dir.filePath(QString(300, u'x'));
+  struct Case {
+    QString path;
+    QString reason;
+  } cases[] = {
+      {pipe, QStringLiteral("not a regular file")},
+      {QStringLiteral("/dev/null"), QStringLiteral("not a regular file")},
+      {dir.path(), QStringLiteral("is a directory")},
+      {loop, QString::fromLocal8Bit(std::strerror(ELOOP))},
+      {tooLong, QString::fromLocal8Bit(std::strerror(ENAMETOOLONG))},
+  };
+  for (const Case& c : cases) {
+    const LoadedFile loaded = LoadLocalFile(c.path);
+    EXPECT_FALSE(loaded.ok());
+    EXPECT_TRUE(loaded.reason.startsWith(c.path + QStringLiteral(": ") + c.reason))
+        << loaded.reason.toStdString();
+  }
+  // The window's texts: "does not exist" for a missing file only, the system's text otherwise.
+  EXPECT_EQ(LoadLocalFile(missing).error, MissingFileMessage(missing));
+  EXPECT_EQ(LoadLocalFile(missing).reason, MissingFileMessage(missing));
+  EXPECT_EQ(LoadLocalFile(loop).error, QString::fromLocal8Bit(std::strerror(ELOOP)));
+}
+#endif
+
 TEST(LocalFile, SaveWritesStoredPartAndRoundTrips) {
   QTemporaryDir dir;
   FileRecord record;
@@ -97,8 +133,12 @@ TEST(LocalFile, FailedSaveLeavesExistingFileUntouched) {
   QTemporaryDir dir;
   const QString path = WriteFile(dir, QStringLiteral("keep.KDBscan"), Pattern(2133));
   FileRecord record{};
-  // The target's folder does not exist: the save fails with the system's text, nothing written.
-  EXPECT_FALSE(SaveLocalFile(record, dir.filePath(QStringLiteral("no/such.KDBscan"))).isEmpty());
+  // The target's folder does not exist: the save fails naming the file and the reason.
+  const QString nowhere = dir.filePath(QStringLiteral("no/such.KDBscan"));
+  EXPECT_EQ(SaveLocalFile(record, nowhere),
+            nowhere + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(ENOENT)));
+  // Nor is a file saved over the file it was loaded from when that is named as an input.
+  EXPECT_FALSE(SaveLocalFile(record, path, {path}).isEmpty());
   // A read-only folder cannot take the temporary file; the old file stays complete.
   QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
   if (!QFileInfo(dir.path()).isWritable()) {  // root ignores folder permissions
@@ -130,6 +170,17 @@ TEST(LocalFile, DefaultSaveNames) {
     EXPECT_EQ(DefaultSaveName(QString::fromUtf16(c.entry), c.kind), QString::fromUtf16(c.expected))
         << QString::fromUtf16(c.entry).toStdString();
   }
+}
+
+// A name made from instrument data stays one name inside the chosen folder.
+TEST(LocalFile, SafeFileNamesNeverNameAFolder) {
+  EXPECT_EQ(SafeFileName(QStringLiteral("/../../etc/x N005.KDMesuare")),
+            QStringLiteral("_.._.._etc_x N005.KDMesuare"));
+  EXPECT_EQ(SafeFileName(QStringLiteral("a\\b")), QStringLiteral("a_b"));
+  EXPECT_EQ(SafeFileName(QStringLiteral("..")), QStringLiteral("_.."));
+  EXPECT_EQ(SafeFileName(QStringLiteral(".")), QStringLiteral("_."));
+  EXPECT_EQ(SafeFileName(QStringLiteral("TEST0001 N005.KDMesuare")),
+            QStringLiteral("TEST0001 N005.KDMesuare"));
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
 #include "tests/common/cli_runner.h"
+#include "tests/common/full_disk.h"
 
 namespace {
 
 using kd735::testing::CliRun;
 
-CliRun Kd735(const QStringList& args) {
-  return kd735::testing::RunKd735(QStringList{QStringLiteral("--simulate")} + args);
+CliRun Kd735(const QStringList& args, const std::function<void(QProcess&)>& prepare = nullptr) {
+  return kd735::testing::RunKd735(QStringList{QStringLiteral("--simulate")} + args, prepare);
 }
 
 TEST(LinkCli, VerbsAgainstTheSimulatedInstrument) {
@@ -19,22 +23,33 @@ TEST(LinkCli, VerbsAgainstTheSimulatedInstrument) {
     QStringList args;
     int code;
     QString out;
+    QString err;  // a part of stderr
   } cases[] = {
-      {{"list"}, 0, "KD735 N 00123\n"},
-      {{"dump", "-1"}, 1, QStringLiteral("Неправильный индекс устройства !!!\n")},
-      {{"key", "escape"}, 0, ""},
-      {{"key", "lock"}, 0, ""},
-      {{"key", "menu"}, 1, ""},
-      {{"message", QStringLiteral("Привет !!!"), "--time", "3"}, 0, ""},
-      {{"message", "x", "--time", "21"}, 1, ""},
-      {{"message", "12345678901234567"}, 1, ""},
+      {{"list"}, 0, "KD735 N 00123\n", ""},
+      // A refused index is a message: on stderr, nothing on stdout.
+      {{"dump", "-1"}, 1, "", QStringLiteral("kd735: Неправильный индекс устройства !!!\n")},
+      {{"dump", "x"}, 1, "", "INDEX must be a whole number (got 'x')"},
+      {{"key", "escape"}, 0, "", ""},
+      {{"key", "lock"}, 0, "", ""},
+      {{"key", "menu"}, 1, "", ""},
+      {{"message", QStringLiteral("Привет !!!"), "--time", "3"}, 0, "", ""},
+      {{"message", "x", "--time", "21"},
+       1,
+       "",
+       "--time must be a whole number from 1 to 20 (got '21')"},
+      {{"message", "x", "--time", "2s"}, 1, "", "--time must be a whole number from 1 to 20"},
+      {{"message", "12345678901234567"}, 1, "", ""},
+      {{"screen", "x.bmp", "--scale", "3"}, 1, "", "--scale must be a whole number from 1 to 2"},
   };
   for (const Case& c : cases) {
     const CliRun r = Kd735(c.args);
     EXPECT_EQ(r.exitCode, c.code) << c.args.join(' ').toStdString() << r.err.toStdString();
-    if (!c.out.isEmpty()) {
+    if (c.code != 0) {
+      EXPECT_EQ(r.out, c.out) << c.args.join(' ').toStdString();
+    } else if (!c.out.isEmpty()) {
       EXPECT_EQ(r.out, c.out) << c.args.join(' ').toStdString();
     }
+    EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
   }
   const CliRun dump = Kd735({"dump", "0"});
   EXPECT_TRUE(dump.out.contains(QStringLiteral("LocationInfo    KD735 N 00123\n")));
@@ -72,6 +87,47 @@ TEST(LinkCli, ScreenDrawsAWholePass) {
         lit += image.pixelColor(x, y) != Qt::black;
     EXPECT_GT(lit, 0) << scale;
   }
+}
+
+// With --invert the picture starts from the inverted clear fill, as checking "Инверсия цветов"
+// does: the margins between the red border and the picture are white, not black.
+TEST(LinkCli, InvertedScreenStartsFromTheInvertedFill) {
+  QTemporaryDir dir;
+  const QString out = dir.filePath("screen.bmp");
+  for (int scale : {1, 2}) {
+    const CliRun r = Kd735({"screen", out, "--scale", QString::number(scale), "--invert"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QImage image(out);
+    EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
+    for (QPoint margin : {QPoint(1, 1), QPoint(image.width() - 2, image.height() - 2),
+                          QPoint(image.width() - 2, 1)})
+      EXPECT_EQ(image.pixel(margin), qRgb(255, 255, 255)) << scale << " " << margin.x();
+  }
+}
+
+// A pipe as the output would block the tool for ever once the picture is there: refused before
+// the instrument is asked.
+TEST(LinkCli, ScreenRefusesAPipe) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("fifo.bmp");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const CliRun r = Kd735({"screen", fifo});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(fifo + ": not a regular file")) << r.err.toStdString();
+}
+
+// Files read on a full disk: the tool says which could not be saved and why, fails, and leaves
+// no empty or partial file behind.
+TEST(LinkCli, ReadOnAFullDiskFailsAndLeavesNoEmptyFiles) {
+  kd735::testing::FullFolder full;
+  ASSERT_TRUE(full.valid());
+  full.Fill();
+  const CliRun r =
+      Kd735({"read", "measure", "--out", full.path()}, [&](QProcess& p) { full.Prepare(p); });
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(full.path() + "/")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(".KDMesuare: " + full.Reason())) << r.err.toStdString();
+  EXPECT_EQ(full.Entries(), QStringList());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <zip.h>
@@ -125,19 +126,29 @@ class DocxReader {
   }
 
   // Writes the package to `path` with some parts replaced (test templates made from others).
-  // Parts named in `dropped` are left out.
+  // Parts named in `dropped` are left out, those in `added` come after the others.
   bool WriteWith(const QString& path, const std::map<std::string, std::string>& replaced,
-                 const std::set<std::string>& dropped = {}) const {
+                 const std::set<std::string>& dropped = {},
+                 const std::vector<std::pair<std::string, std::string>>& added = {}) const {
     int err = 0;
     zip_t* za = zip_open(path.toLocal8Bit().constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
     if (!za) return false;
+    auto add = [za](const std::string& name, const std::string& data) {
+      zip_source_t* s = zip_source_buffer(za, data.data(), data.size(), 0);
+      if (s && zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8) >= 0) return true;
+      if (s) zip_source_free(s);
+      return false;
+    };
     for (const auto& name : names_) {
       if (dropped.contains(name)) continue;
       auto it = replaced.find(name);
-      const std::string& data = it != replaced.end() ? it->second : parts_.at(name);
-      zip_source_t* s = zip_source_buffer(za, data.data(), data.size(), 0);
-      if (!s || zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8) < 0) {
-        if (s) zip_source_free(s);
+      if (!add(name, it != replaced.end() ? it->second : parts_.at(name))) {
+        zip_discard(za);
+        return false;
+      }
+    }
+    for (const auto& [name, data] : added) {
+      if (!add(name, data)) {
         zip_discard(za);
         return false;
       }

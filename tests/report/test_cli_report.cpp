@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "files/local_file.h"
 #include "tests/common/cli_runner.h"
+#include "tests/common/full_disk.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
 
@@ -19,6 +25,17 @@ using testing::RecordBuilder;
 const QString kTemplate = QStringLiteral(KD735_TEMPLATE_DOCX);
 
 CliRun Kd735(const QStringList& args) { return testing::RunKd735(args); }
+
+QByteArray Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void Put(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  ASSERT_EQ(f.write(bytes), bytes.size());
+}
 
 class ReportCli : public ::testing::Test {
  protected:
@@ -37,7 +54,7 @@ class ReportCli : public ::testing::Test {
 TEST_F(ReportCli, MakesTheDocumentAndSendsEveryFile) {
   const CliRun r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, out_, u"--number"_s,
                           u"41"_s, u"--devnum"_s, u"КД735 <7>"_s, u"--measure"_s, measure_,
-                          measure_, u"--bscan"_s, bscan_, u"--bold"_s, u"--size"_s, u"99"_s});
+                          measure_, u"--bscan"_s, bscan_, u"--bold"_s, u"--size"_s, u"40"_s});
   ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
   EXPECT_FALSE(r.err.contains(u"kd735:"_s)) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains(u"добавлен блок данных."_s));
@@ -53,8 +70,7 @@ TEST_F(ReportCli, MakesTheDocumentAndSendsEveryFile) {
   auto bscanRows = DocxReader::rows(tables[1]);
   ASSERT_EQ(bscanRows.size(), 2u);
   pugi::xml_node run = DocxReader::cells(bscanRows[1])[2].select_node(".//w:r").node();
-  EXPECT_STREQ(run.child("w:rPr").child("w:sz").attribute("w:val").value(), "80")
-      << "the size is pulled into 2..40";
+  EXPECT_STREQ(run.child("w:rPr").child("w:sz").attribute("w:val").value(), "80");
   EXPECT_STREQ(run.child("w:rPr").child("w:b").attribute("w:val").value(), "1");
 }
 
@@ -76,10 +92,11 @@ TEST_F(ReportCli, ErrorsGiveTheMessageTexts) {
       << r.err.toStdString();
   EXPECT_FALSE(QFileInfo::exists(out_));
 
-  // Without an instrument the document is made all the same, with the notice on stderr.
+  // Without an instrument the document is made all the same, with the notice on stderr; a
+  // notice, not an error.
   r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, out_});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_TRUE(r.err.contains(u"Прибор КД735 не подключен"_s)) << r.err.toStdString();
+  EXPECT_TRUE(r.err.startsWith(u"kd735: note: Прибор КД735 не подключен"_s)) << r.err.toStdString();
   EXPECT_TRUE(DocxReader(out_).ok());
 
   r = Kd735({u"report"_s, u"--out"_s, out_, u"--bogus"_s});
@@ -95,6 +112,95 @@ TEST_F(ReportCli, WithoutATemplateTakesTheOneFoundBesideTheProgram) {
   const auto tables = d.tables();
   ASSERT_FALSE(tables.empty());
   EXPECT_EQ(DocxReader::rows(tables[0]).size(), 2u) << "the heading row and the one block";
+}
+
+// A failed template says what is wrong with it; the tool never uses Word, so it does not guess
+// that Word is missing.
+TEST_F(ReportCli, TemplateFailuresSayWhatIsWrong) {
+  const QString half = dir_.filePath(u"half.docx"_s);
+  Put(half, Read(kTemplate).left(2000));
+  CliRun r = Kd735({u"report"_s, u"--template"_s, half, u"--out"_s, out_, u"--devnum"_s, u"x"_s});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(u"half.docx"_s) && r.err.contains(u".docx ("_s))
+      << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(u"MS Word"_s)) << r.err.toStdString();
+  EXPECT_FALSE(r.out.contains(u"Word"_s)) << r.out.toStdString();
+
+  r = Kd735({u"report"_s, u"--template"_s, dir_.path(), u"--out"_s, out_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(dir_.path() + u": is a directory"_s)) << r.err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(out_));
+}
+
+TEST_F(ReportCli, NumericOptionsOutOfRangeAreRefusedNamingTheRange) {
+  struct Case {
+    QString option, value, range;
+  } cases[] = {
+      {u"--size"_s, u"abc"_s, u"from 2 to 40"_s},
+      {u"--size"_s, u"99"_s, u"from 2 to 40"_s},
+      {u"--measure-table"_s, u"10"_s, u"from 1 to 9"_s},
+      {u"--bscan-table"_s, u"0"_s, u"from 1 to 9"_s},
+      {u"--number"_s, u"-1"_s, u"from 0 to 1000000"_s},
+      {u"--number"_s, u"12x"_s, u"from 0 to 1000000"_s},
+  };
+  for (const Case& c : cases) {
+    const CliRun r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, out_, c.option,
+                            c.value, u"--measure"_s, measure_});
+    EXPECT_EQ(r.exitCode, 1) << c.option.toStdString();
+    EXPECT_TRUE(r.err.contains(c.option + u" must be a whole number "_s + c.range))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"'"_s + c.value + u"'"_s)) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out_));
+  }
+}
+
+// The report is never written over what it is made from, nor over a pipe (which would block the
+// tool) or a device node (which it would turn into a file).
+TEST_F(ReportCli, OutputNeverReplacesAnInputADeviceOrAPipe) {
+  const QString templateCopy = dir_.filePath(u"template.docx"_s);
+  ASSERT_TRUE(QFile::copy(kTemplate, templateCopy));
+  const QByteArray templateBytes = Read(templateCopy), measureBytes = Read(measure_);
+  CliRun r = Kd735({u"report"_s, u"--template"_s, templateCopy, u"--out"_s, templateCopy});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(u"input"_s)) << r.err.toStdString();
+  r = Kd735(
+      {u"report"_s, u"--template"_s, kTemplate, u"--out"_s, measure_, u"--measure"_s, measure_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(Read(templateCopy), templateBytes);
+  EXPECT_EQ(Read(measure_), measureBytes);
+
+  const QString fifo = dir_.filePath(u"fifo.docx"_s);
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, fifo});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains(fifo + u": not a regular file"_s)) << r.err.toStdString();
+  EXPECT_FALSE(QFileInfo(fifo).isFile());
+  if (::geteuid() == 0) {  // only root makes device nodes, and only root could replace one
+    const QString node = dir_.filePath(u"full"_s);
+    ASSERT_EQ(::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0600, makedev(1, 7)), 0);
+    r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, node});
+    EXPECT_EQ(r.exitCode, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(node).constData(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+  }
+}
+
+// On a full disk the tool fails, says why, naming the file, and the good report that was there
+// stays as it was.
+TEST_F(ReportCli, FullDiskKeepsTheOldReportAndFails) {
+  testing::FullFolder full;
+  ASSERT_TRUE(full.valid());
+  const QString old = full.filePath(u"report.docx"_s);
+  Put(old, "a good report");
+  full.Fill();
+  const CliRun r = testing::RunKd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, old,
+                                      u"--devnum"_s, u"x"_s, u"--measure"_s, measure_},
+                                     [&](QProcess& p) { full.Prepare(p); });
+  EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+  EXPECT_TRUE(r.err.contains(old + u": "_s + full.Reason())) << r.err.toStdString();
+  EXPECT_EQ(Read(old), "a good report");
+  EXPECT_EQ(full.Entries(), QStringList{u"report.docx"_s});
 }
 
 }  // namespace

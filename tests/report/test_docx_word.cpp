@@ -208,7 +208,7 @@ TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
     std::set<std::string> dropped;
   };
   for (const Case& c :
-       {Case{"unreadable settings", {{"word/settings.xml", "<w:settings"}}, {}},
+       {Case{"settings of another kind", {{"word/settings.xml", "<other/>"}}, {}},
         Case{"no settings relationship", {{"word/_rels/document.xml.rels", rels}}, {}},
         Case{"no settings part", {}, {"word/settings.xml"}}}) {
     const QString path = dir_.filePath(QString::fromLatin1(c.what) + QStringLiteral(".docx"));
@@ -519,6 +519,189 @@ TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
   ASSERT_TRUE(word_->DocumentsCount(&count));
   EXPECT_EQ(count, 0);
   ASSERT_TRUE(word_->Disconnect());
+}
+
+// Template checks: what DocumentsAdd says about a template made from the default one.
+class DocxTemplateCheck : public DocxWordTest {
+ protected:
+  WordStatus Add(const std::map<std::string, std::string>& replaced,
+                 const std::vector<std::pair<std::string, std::string>>& added = {}) {
+    const QString path = dir_.filePath(QStringLiteral("t%1.docx").arg(++made_));
+    EXPECT_TRUE(source_.WriteWith(path, replaced, {}, added));
+    EXPECT_TRUE(word_->Connect());
+    WordStatus s = word_->DocumentsAdd(path, false);
+    if (!s) {
+      EXPECT_TRUE(s.text().contains(QFileInfo(path).fileName())) << s.text().toStdString();
+    }
+    return s;
+  }
+  std::string Document() const { return source_.raw("word/document.xml"); }
+  // The document with `xml` put in front of the body's first paragraph.
+  std::string DocumentWith(const std::string& xml) const {
+    std::string d = Document();
+    d.insert(d.find("<w:p>"), xml);
+    return d;
+  }
+
+  DocxReader source_{kTemplate};
+  int made_ = 0;
+};
+
+// Nesting deeper than any document needs is refused with a message, not a crash; within the
+// bound the walks are iterative and still find fields and tables inside the wrappers.
+TEST_F(DocxTemplateCheck, DeepNestingIsBoundedAndWalkedWithoutRecursion) {
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<w:sdt><w:sdtContent>";
+  deep += "<w:p/>";
+  for (int i = 0; i < 100000; ++i) deep += "</w:sdtContent></w:sdt>";
+  WordStatus s = Add({{"word/document.xml", DocumentWith(deep)}});
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("word/document.xml"))) << s.text().toStdString();
+  EXPECT_TRUE(s.text().contains(QStringLiteral("глубже"))) << s.text().toStdString();
+  ASSERT_TRUE(word_->Disconnect());
+
+  // 200 wrappers (400 levels) around the NUMBER field and the first table.
+  std::string open, close;
+  for (int i = 0; i < 200; ++i) {
+    open += "<w:sdt><w:sdtContent>";
+    close += "</w:sdtContent></w:sdt>";
+  }
+  std::string d = Document();
+  const auto numberPara = d.find("<w:p>", d.find("</w:p>"));
+  const auto firstTable = d.find("<w:tbl>");
+  d.insert(d.find("</w:tbl>") + 8, close);
+  d.insert(firstTable, open);
+  d.insert(d.find("</w:p>", numberPara) + 6, close);
+  d.insert(numberPara, open);
+  s = Add({{"word/document.xml", d}});
+  ASSERT_TRUE(s) << s.text().toStdString();
+  WordDocumentRef doc;
+  ASSERT_TRUE(word_->ActiveDocument(&doc));
+  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0007")));
+  ASSERT_TRUE(word_->FieldsUpdate(doc));
+  WordTableRef table;
+  ASSERT_TRUE(word_->TablesItem(doc, 2, &table)) << "both tables are found";
+  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
+  ASSERT_TRUE(word_->RowsAdd(table));
+  ASSERT_TRUE(word_->Disconnect());
+  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_TRUE(r.body());
+  EXPECT_NE(r.raw("word/document.xml").find(">0007<"), std::string::npos);
+  EXPECT_EQ(DocxReader::rows(r.body().select_node(".//w:tbl").node()).size(), 2u);
+}
+
+// Every XML part must read back as XML, a part the program never looks into included: the
+// parser alone would drop text after the root or take an attribute twice, and Word refuses the
+// whole report for one broken part.
+TEST_F(DocxTemplateCheck, MalformedXmlPartsAreRefusedNamingThePart) {
+  const std::string d = Document();
+  const std::string truncated = d.substr(0, d.size() / 2);
+  std::string twice = d;
+  twice.replace(twice.find("<w:tbl>"), 7, "<w:tbl w:a=\"1\" w:a=\"2\">");
+  std::string control = source_.raw("word/footer1.xml");
+  control.replace(control.rfind("</w:t>"), 6, "&#1;</w:t>");
+  const struct Case {
+    const char* part;
+    std::string data;
+  } cases[] = {
+      {"word/document.xml", d + "junk after the root"},
+      {"word/document.xml", truncated},
+      {"word/document.xml", twice},
+      {"word/document.xml", "\n" + d},  // the declaration must come first
+      {"word/styles.xml", "<w:styles>"},
+      {"word/settings.xml", "<!DOCTYPE x [<!ENTITY a \"b\">]>" +
+                                source_.raw("word/settings.xml")
+                                    .substr(source_.raw("word/settings.xml").find("<w:settings"))},
+      {"word/footer1.xml", control},
+      {"docProps/app.xml", "<a>\xC0\x80</a>"},  // not UTF-8
+  };
+  for (const Case& c : cases) {
+    const WordStatus s = Add({{c.part, c.data}});
+    EXPECT_FALSE(s) << c.part << " " << c.data.substr(0, 40);
+    EXPECT_TRUE(s.text().contains(QString::fromLatin1(c.part))) << s.text().toStdString();
+  }
+  int count = -1;
+  ASSERT_TRUE(word_->DocumentsCount(&count));
+  EXPECT_EQ(count, 0);
+}
+
+// Part names are paths inside the package: none may lead out of it when the report is unpacked,
+// and two names that differ in letter case only are one part (OPC names ignore case).
+TEST_F(DocxTemplateCheck, HostilePartNamesAreRefused) {
+  const std::vector<std::string> names = {
+      "../../etc/x",         "/abs/evil",           "word/../../x",
+      "word//x.xml",         "word/./x.xml",        "WORD/DOCUMENT.XML",
+      "[content_types].xml", "word/media/Bild.PNG", "word/document.xml/inner"};
+  for (const std::string& name : names) {
+    std::vector<std::pair<std::string, std::string>> added = {{name, "x"}};
+    if (name == "word/media/Bild.PNG") added.insert(added.begin(), {"word/media/bild.png", "y"});
+    const WordStatus s = Add({}, added);
+    EXPECT_FALSE(s) << name;
+    EXPECT_TRUE(s.text().contains(QString::fromStdString(name), Qt::CaseInsensitive) ||
+                s.text().contains(QStringLiteral("word/document.xml")))
+        << s.text().toStdString();
+  }
+  // Unicode letter case counts too.
+  const WordStatus s = Add({}, {{"word/media/Я.png", "a"}, {"word/media/я.png", "b"}});
+  EXPECT_FALSE(s);
+  ASSERT_TRUE(word_->Disconnect());
+}
+
+// A small archive may unpack to far more than a template ever holds: one 70 MiB part is over
+// the budget.
+TEST_F(DocxTemplateCheck, OneHugePartIsRefused) {
+  const WordStatus s =
+      Add({}, {{"word/media/huge.png", std::string(70u << 20, '\0')}});  // packs to some 70 KiB
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral("велик"))) << s.text().toStdString();
+  ASSERT_TRUE(word_->Disconnect());
+}
+
+// Relationship and drawing ids are computed without overflow and never clash with the
+// template's, whatever numbers it uses.
+TEST_F(DocxTemplateCheck, NewIdsStayUniqueWhateverTheTemplateUses) {
+  std::string rels = source_.raw("word/_rels/document.xml.rels");
+  const std::string relType =
+      "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  rels.insert(rels.find("</Relationships>"),
+              "<Relationship Id=\"rId2147483647\" Type=\"" + relType +
+                  "hyperlink\" Target=\"http://a/\" TargetMode=\"External\"/>"
+                  "<Relationship Id=\"rId99999999999999999999999\" Type=\"" +
+                  relType + "hyperlink\" Target=\"http://b/\" TargetMode=\"External\"/>");
+  std::string drawings;
+  for (const char* id : {"1", "4294967295"})
+    drawings += std::string("<w:p><w:r><w:drawing><wp:inline><wp:docPr id=\"") + id +
+                "\" name=\"x\"/></wp:inline></w:drawing></w:r></w:p>";
+  WordStatus s =
+      Add({{"word/_rels/document.xml.rels", rels}, {"word/document.xml", DocumentWith(drawings)}});
+  ASSERT_TRUE(s) << s.text().toStdString();
+  WordDocumentRef doc;
+  ASSERT_TRUE(word_->ActiveDocument(&doc));
+  WordTableRef table;
+  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(word_->RowsAdd(table));
+    ASSERT_TRUE(word_->CellSelect(table, i + 2, 2));
+    clipboard_.SetPicture(TestPicture(134, 70, qRgb(i * 40, 0, 0)));
+    ASSERT_TRUE(word_->SelectionPaste());
+  }
+  ASSERT_TRUE(word_->Disconnect());
+
+  DocxReader r(word_->DocumentPath(doc));
+  std::set<std::string> relIds;
+  for (pugi::xml_node rel : r.xml("word/_rels/document.xml.rels").children("Relationship")) {
+    const std::string id = rel.attribute("Id").value();
+    EXPECT_TRUE(relIds.insert(id).second) << id;
+    EXPECT_TRUE(id.size() > 3 && std::all_of(id.begin() + 3, id.end(), ::isdigit)) << id;
+  }
+  EXPECT_EQ(relIds.size(), 3u + 2u + 3u);
+  std::set<std::string> drawingIds;
+  for (pugi::xpath_node d : r.body().select_nodes(".//wp:docPr")) {
+    const std::string id = d.node().attribute("id").value();
+    EXPECT_TRUE(drawingIds.insert(id).second) << id;
+    EXPECT_NE(id, "0");
+  }
+  EXPECT_EQ(drawingIds.size(), 2u + 3u);
 }
 
 TEST_F(DocxWordTest, Word97TemplateWithoutLibreOfficeNamesTheProblem) {
