@@ -220,13 +220,18 @@ bool WordReport::SendSelectedFile(BlockKind kind, const TKD735FileContent* selec
 
 bool WordReport::SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
                               const ReportSettings& settings) {
+  return SendAllFiles(kind, entries, [&settings] { return settings; });
+}
+
+bool WordReport::SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
+                              const std::function<ReportSettings()>& settingsNow) {
   if (entries.empty()) return true;
   // One connection held over the whole run makes it one action: the blocks are written together.
   const WordStatus held = word_.Connect();
   bool ok = true;
   for (const TKD735FileContent* entry : entries) {
     if (!entry) continue;
-    if (!SendSelectedFile(kind, entry, settings)) {
+    if (!SendSelectedFile(kind, entry, settingsNow())) {
       ok = false;
       break;
     }

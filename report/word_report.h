@@ -86,6 +86,10 @@ class WordReport {
   // user action: the document is written once, at its end. Returns false on a failure.
   bool SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
                     const ReportSettings& settings);
+  // The same with the settings asked for anew before each block (they are read from the window
+  // for every entry).
+  bool SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
+                    const std::function<ReportSettings()>& settingsNow);
 
   // Running numbers of the blocks, per kind.
   int MeasureBlockCount() const { return measureBlockCount_; }

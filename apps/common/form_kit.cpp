@@ -185,6 +185,88 @@ QPixmap DrawGlyph(Glyph glyph, int size) {
       p.drawLine(QPointF(s * .22, s * .47), QPointF(s * .62, s * .47));
       break;
     }
+    case Glyph::kStop: {
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(200, 0, 0));
+      p.drawEllipse(QRectF(s * .1, s * .1, s * .8, s * .8));
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(s * .25, s * .42, s * .5, s * .16));
+      break;
+    }
+    case Glyph::kSendDocument:
+    case Glyph::kSendAll: {
+      auto page = [&](double dx) {
+        p.setBrush(Qt::white);
+        p.setPen(QPen(QColor(40, 70, 160), s / 16.0));
+        p.drawRect(QRectF(s * (.3 + dx), s * .1, s * .55, s * .75));
+        p.setPen(QPen(QColor(40, 70, 160), s / 20.0));
+        for (double y : {.3, .45, .6})
+          p.drawLine(QPointF(s * (.4 + dx), s * y), QPointF(s * (.75 + dx), s * y));
+      };
+      if (glyph == Glyph::kSendAll) page(-.15);
+      page(0);
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(0, 140, 0));
+      triangle({s * .05, s * .55}, {s * .35, s * .75}, {s * .05, s * .95});
+      break;
+    }
+    case Glyph::kDelete:
+    case Glyph::kClearList: {
+      p.setPen(QPen(QColor(200, 0, 0), s / 7.0, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(s * .25, s * .25), QPointF(s * .75, s * .75));
+      p.drawLine(QPointF(s * .75, s * .25), QPointF(s * .25, s * .75));
+      if (glyph == Glyph::kClearList) {
+        p.setPen(QPen(ink, s / 14.0));
+        for (double y : {.1, .9}) p.drawLine(QPointF(s * .1, s * y), QPointF(s * .9, s * y));
+      }
+      break;
+    }
+    case Glyph::kOpen:
+    case Glyph::kFolder: {
+      p.setPen(QPen(QColor(150, 110, 0), s / 16.0));
+      p.setBrush(QColor(240, 200, 80));
+      QPainterPath folder;
+      folder.moveTo(s * .08, s * .25);
+      folder.lineTo(s * .38, s * .25);
+      folder.lineTo(s * .45, s * .33);
+      folder.lineTo(s * .92, s * .33);
+      folder.lineTo(s * .92, s * .85);
+      folder.lineTo(s * .08, s * .85);
+      folder.closeSubpath();
+      p.drawPath(folder);
+      if (glyph == Glyph::kOpen) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 140, 0));
+        triangle({s * .5, s * .05}, {s * .7, s * .3}, {s * .3, s * .3});
+      }
+      break;
+    }
+    case Glyph::kSave: {
+      p.setPen(QPen(ink, s / 16.0));
+      p.setBrush(QColor(60, 90, 170));
+      p.drawRoundedRect(QRectF(s * .12, s * .12, s * .76, s * .76), s * .05, s * .05);
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(s * .25, s * .12, s * .5, s * .3));
+      p.setBrush(QColor(200, 200, 200));
+      p.drawRect(QRectF(s * .3, s * .58, s * .4, s * .3));
+      break;
+    }
+    case Glyph::kCopy: {
+      p.setPen(QPen(ink, s / 16.0));
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(s * .12, s * .12, s * .5, s * .6));
+      p.drawRect(QRectF(s * .38, s * .3, s * .5, s * .6));
+      break;
+    }
+    case Glyph::kFont: {
+      QFont f = p.font();
+      f.setPixelSize(int(s * .8));
+      f.setBold(true);
+      p.setFont(f);
+      p.setPen(ink);
+      p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, QStringLiteral("A"));
+      break;
+    }
   }
   return pixmap;
 }

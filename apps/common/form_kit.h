@@ -37,7 +37,27 @@ void SetApplicationTitle(const QString& title);
 QString ApplicationTitle();
 
 // The panel's glyph buttons.
-enum class Glyph { kUp, kDown, kLeft, kRight, kRestart, kLock, kClear, kMessage };
+enum class Glyph {
+  kUp,
+  kDown,
+  kLeft,
+  kRight,
+  kRestart,
+  kLock,
+  kClear,
+  kMessage,
+  // Menus and small buttons.
+  kStop,
+  kSendDocument,
+  kSendAll,
+  kDelete,
+  kClearList,
+  kOpen,
+  kSave,
+  kCopy,
+  kFolder,
+  kFont
+};
 QIcon PanelGlyph(Glyph glyph);
 
 // An icon of the desktop's theme, or a simple drawn one where the theme lacks it.

@@ -37,7 +37,7 @@ class TPanelForm : public QMainWindow {
   ~TPanelForm() override;
 
   // The link the keys send through; set when the link window exists.
-  void SetLink(LinkController* link) { link_ = link; }
+  virtual void SetLink(LinkController* link) { link_ = link; }
   // Shows the link window ("События USB").
   void SetLinkWindow(QWidget* linkWindow) { linkWindow_ = linkWindow; }
   // Runs when the window closes, before the surface is released: the program stops the link.
@@ -74,6 +74,8 @@ class TPanelForm : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   // The client area the program lays its controls on.
   QWidget* Client() const { return client_; }
+  LinkController* Link() const { return link_; }
+  QCheckBox* InvColorBox() const { return InvColorCheckBox; }
 
   TDXDraw* DXDraw = nullptr;
   QCheckBox* DrawCheckBox = nullptr;

@@ -5,6 +5,7 @@
 #include <QTextStream>
 
 #include "apps/common/form_kit.h"
+#include "files/runtime_folder.h"
 #include "sim/simulated_bus.h"
 
 namespace kd735 {
@@ -12,6 +13,8 @@ namespace kd735 {
 int RunProgram(int argc, char** argv, const ProgramInfo& info, const ProgramFactory& make) {
   if (const int code = HandleInformationalArguments(argc, argv, info); code >= 0) return code;
 
+  // Outside a desktop session the lock and Qt need a private runtime folder.
+  EnsurePrivateRuntimeFolder();
   QApplication app(argc, argv);
   ProgramArguments arguments;
   QString error;

@@ -1,15 +1,37 @@
 #include "apps/report/main_form.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QToolButton>
+#include <QUrl>
 
 #include "apps/common/form_kit.h"
 #include "apps/common/simulator_menu.h"
+#include "apps/common/spin_edit.h"
+#include "apps/common/status_bar.h"
+#include "files/data_paths.h"
+#include "files/instrument_entry.h"
+#include "link/link_controller.h"
+#include "report/docx_word.h"
 
 namespace kd735::report_app {
 
@@ -28,15 +50,101 @@ TPanelForm::Layout ReportLayout() {
            {50, Qt::AlignLeft, QStringLiteral("Пакет 64 байт")}}};
 }
 
+bool OpenWithDesktop(const QString& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+// The program's own engine: .docx files in the user's documents, opened with the desktop's
+// program for them (always on the window's thread).
+ReportSession::EngineFactory DocxEngine(std::function<bool(const QString&)> openPath) {
+  return [openPath](PictureClipboard& clipboard, ReportSession::OwnerCall call) {
+    DocxWordOptions options;
+    options.openFile = [openPath, call](const QString& path) {
+      auto opened = std::make_shared<bool>(false);
+      call([opened, openPath, path] { *opened = openPath(path); });
+      return *opened;
+    };
+    return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, options));
+  };
+}
+
+BoxKind BoxFor(MessageBoxKind kind) {
+  switch (kind) {
+    case MessageBoxKind::Error:
+      return BoxKind::kError;
+    case MessageBoxKind::Information:
+      return BoxKind::kInformation;
+    case MessageBoxKind::Plain:
+      break;
+  }
+  return BoxKind::kPlain;
+}
+
 }  // namespace
 
-TMainForm::TMainForm(sim::SimulatedBus* simulated, QWidget* parent)
-    : TPanelForm(ReportLayout(), parent) {
+TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment, QWidget* parent)
+    : TPanelForm(ReportLayout(), parent), environment_(std::move(environment)) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("  Генератор отчетов ультразвукового толщиномера КД735 "));
-  QWidget* client = Client();
+  if (environment_.programFolder.isEmpty())
+    environment_.programFolder = QCoreApplication::applicationDirPath();
+  if (environment_.templatePath.isEmpty()) environment_.templatePath = DefaultTemplatePath();
+  if (environment_.dialogFolder.isEmpty()) {
+    // An installed program's folder is not the user's: the dialogs start in the documents.
+    environment_.dialogFolder =
+        QFileInfo(environment_.programFolder).isWritable()
+            ? environment_.programFolder
+            : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  }
+  if (!environment_.openPath) environment_.openPath = OpenWithDesktop;
+  if (!environment_.engine) environment_.engine = DocxEngine(environment_.openPath);
 
-  // Left column: the virtual instrument.
+  BuildLeftColumn();
+
+  // Right side: the report's two pages.
+  PageControl = new QTabWidget(Client());
+  PageControl->setObjectName(QStringLiteral("PageControl"));
+  PageControl->setGeometry(kColumnWidth, 2, kClientSize.width() - kColumnWidth - 2,
+                           kClientSize.height() - kFooterHeight - 4);
+  CreateMSWordDocumentTabSheet = new QWidget(PageControl);
+  CreateMSWordDocumentTabSheet->setObjectName(QStringLiteral("CreateMSWordDocumentTabSheet"));
+  TxDataToMSWordTabSheet = new QWidget(PageControl);
+  TxDataToMSWordTabSheet->setObjectName(QStringLiteral("TxDataToMSWordTabSheet"));
+  PageControl->addTab(CreateMSWordDocumentTabSheet,
+                      QStringLiteral("  Создать документ MS Word, настройки  "));
+  PageControl->addTab(TxDataToMSWordTabSheet, QStringLiteral("  Передать данные в документ  "));
+  PageControl->setCurrentIndex(0);
+  BuildSettingsPage();
+  BuildFilesPage();
+  BuildMenus();
+
+  if (simulated) menuBar()->addMenu(new SimulatorMenu(*simulated, this));
+  // The client area keeps its size; a menu bar (simulation only) comes on top of it.
+  Client()->setFixedSize(kClientSize);
+  MakeFixedWindow(this,
+                  QSize(kClientSize.width(),
+                        kClientSize.height() + (simulated ? menuBar()->sizeHint().height() : 0)));
+
+  ReportSession::Handlers handlers;
+  handlers.showMessage = [this](const ReportMessage& m) {
+    if (!closing_) ShowMessageBox(this, BoxFor(m.kind), m.text);
+  };
+  handlers.setStatus = [this](const QString& text) { ReportStatusBar->SetPanelText(0, text); };
+  handlers.pictureCopied = [](const QImage& picture) {
+    QApplication::clipboard()->setImage(picture);
+  };
+  session_ = std::make_unique<ReportSession>(environment_.engine, handlers);
+
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  closing_ = true;
+  session_.reset();  // the action under way ends first; its engine goes on its own thread
+}
+
+void TMainForm::BuildLeftColumn() {
+  QWidget* client = Client();
   VirtualKDGroupBox = new QGroupBox(QStringLiteral("Виртуальный толщиномер"), client);
   VirtualKDGroupBox->setObjectName(QStringLiteral("VirtualKDGroupBox"));
   VirtualKDGroupBox->setGeometry(2, 2, kColumnWidth - 4, 372);
@@ -77,33 +185,89 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, QWidget* parent)
   Footer()->setParent(client);
   Footer()->setGeometry(0, kClientSize.height() - kFooterHeight, kClientSize.width(),
                         kFooterHeight);
-
-  // Right side: the report's two pages.
-  PageControl = new QTabWidget(client);
-  PageControl->setObjectName(QStringLiteral("PageControl"));
-  PageControl->setGeometry(kColumnWidth, 2, kClientSize.width() - kColumnWidth - 2,
-                           kClientSize.height() - kFooterHeight - 4);
-  CreateMSWordDocumentTabSheet = new QWidget(PageControl);
-  CreateMSWordDocumentTabSheet->setObjectName(QStringLiteral("CreateMSWordDocumentTabSheet"));
-  TxDataToMSWordTabSheet = new QWidget(PageControl);
-  TxDataToMSWordTabSheet->setObjectName(QStringLiteral("TxDataToMSWordTabSheet"));
-  PageControl->addTab(CreateMSWordDocumentTabSheet,
-                      QStringLiteral("  Создать документ MS Word, настройки  "));
-  PageControl->addTab(TxDataToMSWordTabSheet, QStringLiteral("  Передать данные в документ  "));
-  PageControl->setCurrentIndex(0);
-
-  if (simulated) menuBar()->addMenu(new SimulatorMenu(*simulated, this));
-  // The client area keeps its size; a menu bar (simulation only) comes on top of it.
-  client->setFixedSize(kClientSize);
-  MakeFixedWindow(this,
-                  QSize(kClientSize.width(),
-                        kClientSize.height() + (simulated ? menuBar()->sizeHint().height() : 0)));
-
-  FormCreate();
 }
 
-TMainForm::~TMainForm() = default;
+void TMainForm::FormCreate() {
+  TMPNameEdit->setText(QDir::toNativeSeparators(environment_.templatePath));
+  ReadMesuareFilesBitBtn->setText(
+      MessageLines(QStringLiteral("Прочитать файлы\rизмерений из прибора")));
+  ReadBscanBitBtn->setText(MessageLines(QStringLiteral("Прочитать файлы\rВ-сканов из прибора")));
+  FontBitBtn->setText(MessageLines(QStringLiteral("Выбрать шрифт\rдля записей")));
+  viewImage_ = QImage(134, 70, QImage::Format_RGB32);
+  viewImage_.fill(Qt::white);
+  ViewFileImage->setPixmap(QPixmap::fromImage(viewImage_));
+  MesuareLabel->setText(QStringLiteral("Сообщение"));
+  BscanLabel->setText(QStringLiteral("Сообщение"));
+  measure_.Clear();
+  bscan_.Clear();
+  RichEdit->clear();
+}
 
-void TMainForm::FormCreate() {}
+void TMainForm::SetLink(LinkController* link) {
+  TPanelForm::SetLink(link);
+  reader_.reset();
+  if (!link) return;
+  InstrumentFileReader::Hooks hooks;
+  hooks.showMessage = [this](MessageKind kind, const QString& text) {
+    if (!closing_)
+      ShowMessageBox(this, kind == MessageKind::kError ? BoxKind::kError : BoxKind::kInformation,
+                     text);
+  };
+  hooks.clearList = [this](FileSide side) {
+    currentList_ = side == FileSide::kMeasure ? ListKind::Measure : ListKind::Bscan;
+    ClearAllOfListBoxClick();
+  };
+  hooks.appendFile = [this](const InstrumentFile& file) {
+    InstrumentFileEntry entry = MakeInstrumentFileEntry(file);
+    AppendEntry(file.side == FileSide::kMeasure ? ListKind::Measure : ListKind::Bscan,
+                FileListEntry{entry.text, std::move(entry.content), entry.incomplete});
+  };
+  reader_ = std::make_unique<InstrumentFileReader>(*link, hooks);
+  connect(reader_.get(), &InstrumentFileReader::stateChanged, this, &TMainForm::UpdateReadingState);
+  UpdateReadingState();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // A reading under way stops at its next check, without its message.
+  closing_ = true;
+  if (reader_) reader_->Abort();
+  TPanelForm::closeEvent(event);
+}
+
+void TMainForm::BringToFront() {
+  raise();
+  activateWindow();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  for (const ListKind kind : {ListKind::Measure, ListKind::Bscan}) {
+    QListView* view = ListView(kind);
+    if (watched == view && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+      currentList_ = kind;
+      DeleteFileFromListClick();
+      return true;
+    }
+    if (watched != view->viewport()) continue;
+    // Instrument files dropped from the file manager are loaded as "Загрузить файл" does.
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (drag->mimeData()->hasUrls()) {
+        drag->acceptProposedAction();
+        return true;
+      }
+    }
+    if (event->type() == QEvent::Drop) {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const QList<QUrl> urls = drop->mimeData()->urls();
+      drop->acceptProposedAction();
+      currentList_ = kind;
+      for (const QUrl& url : urls)
+        if (url.isLocalFile()) AddLocalFile(kind, url.toLocalFile());
+      return true;
+    }
+  }
+  return TPanelForm::eventFilter(watched, event);
+}
 
 }  // namespace kd735::report_app

@@ -4,9 +4,10 @@
 
 namespace kd735::report_app {
 
-ReportProgram::ReportProgram(UsbBus& bus, sim::SimulatedBus* simulated) {
+ReportProgram::ReportProgram(UsbBus& bus, sim::SimulatedBus* simulated,
+                             ReportEnvironment environment) {
   SetApplicationTitle(ReportProgramInfo().title);
-  main_ = std::make_unique<TMainForm>(simulated);
+  main_ = std::make_unique<TMainForm>(simulated, std::move(environment));
   main_->show();
   TMainForm* main = main_.get();
   link_ = std::make_unique<TLinkForm>(

@@ -12,7 +12,7 @@ namespace kd735::report_app {
 // built), then the link window, whose creation starts the link.
 class ReportProgram final : public ProgramWindows {
  public:
-  ReportProgram(UsbBus& bus, sim::SimulatedBus* simulated);
+  ReportProgram(UsbBus& bus, sim::SimulatedBus* simulated, ReportEnvironment environment = {});
   ~ReportProgram() override;
 
   QWidget& MainWindow() override { return *main_; }

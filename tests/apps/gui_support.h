@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "link/usb_bus.h"
@@ -118,6 +120,7 @@ class ModalWatcher {
   };
 
   ModalWatcher() {
+    App();
     timer_.setInterval(10);
     QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
     timer_.start();
@@ -125,6 +128,9 @@ class ModalWatcher {
 
   // The next file dialog selects this path and accepts; an empty path cancels it.
   void AnswerFileDialog(const QString& path) { files_.push_back(path); }
+  // The next font dialog chooses this font and accepts.
+  void AnswerFontDialog(const QFont& font) { fonts_.push_back(font); }
+  int FontDialogs() const { return fontDialogs_; }
   // The next message box is answered with this button.
   void AnswerBox(QMessageBox::StandardButton button) { answers_.push_back(button); }
 
@@ -157,6 +163,21 @@ class ModalWatcher {
         QTimer::singleShot(0, button, &QAbstractButton::click);
       else
         QTimer::singleShot(0, box, &QDialog::reject);
+    } else if (auto* fonts = qobject_cast<QFontDialog*>(modal)) {
+      ++fontDialogs_;
+      std::optional<QFont> font;
+      if (!fonts_.empty()) {
+        font = fonts_.front();
+        fonts_.pop_front();
+      }
+      QTimer::singleShot(0, fonts, [fonts, font] {
+        if (!font) {
+          fonts->reject();
+          return;
+        }
+        fonts->setCurrentFont(*font);
+        fonts->accept();
+      });
     } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
       ++fileDialogs_;
       QString path;
@@ -186,6 +207,8 @@ class ModalWatcher {
 
   QTimer timer_;
   std::deque<QString> files_;
+  std::deque<QFont> fonts_;
+  int fontDialogs_ = 0;
   std::deque<QMessageBox::StandardButton> answers_;
   std::vector<Box> boxes_;
   int fileDialogs_ = 0;

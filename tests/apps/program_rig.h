@@ -27,12 +27,13 @@ inline sim::SimulatedBus::Options RealisticBus() {
 
 struct ProgramRig {
   explicit ProgramRig(Which which, bool instrument = true,
-                      sim::SimulatedBus::Options options = RealisticBus())
+                      sim::SimulatedBus::Options options = RealisticBus(),
+                      report_app::ReportEnvironment environment = {})
       : which(which), sim(options), bus(sim) {
     App();
     if (instrument) path = sim.AttachInstrument(1, QStringLiteral("00123"));
     if (which == Which::kReport) {
-      auto p = std::make_unique<report_app::ReportProgram>(bus, &sim);
+      auto p = std::make_unique<report_app::ReportProgram>(bus, &sim, std::move(environment));
       main = &p->MainForm();
       link = &p->LinkForm();
       program = std::move(p);

@@ -1,0 +1,162 @@
+#include "report/report_session.h"
+
+#include <QMetaObject>
+#include <QSemaphore>
+#include <QThread>
+
+#include "report/docx_word.h"
+
+namespace kd735 {
+
+// The engine and the report's state (its block counters) on the worker thread.
+class ReportSession::Worker final : public QObject, public ReportFeedback {
+ public:
+  Worker(ReportSession& session, EngineFactory factory)
+      : session_(session), factory_(std::move(factory)) {}
+
+  // Made on the first action, on this thread: some engines start a program or a thread.
+  WordReport& Report() {
+    if (!report_) {
+      clipboard_.SetMirror([this](const QImage& picture) {
+        ReportSession& s = session_;
+        if (s.closing_ || !s.handlers_.pictureCopied) return;
+        auto copied = s.handlers_.pictureCopied;
+        QMetaObject::invokeMethod(
+            &s, [copied, picture] { copied(picture); }, Qt::QueuedConnection);
+      });
+      engine_ =
+          factory_(clipboard_, [this](const std::function<void()>& f) { session_.CallOwner(f); });
+      report_ = std::make_unique<WordReport>(*engine_, clipboard_, *this);
+    }
+    return *report_;
+  }
+  WordAutomation& Engine() {
+    Report();
+    return *engine_;
+  }
+
+  void ShowMessage(const ReportMessage& message) override {
+    auto show = session_.handlers_.showMessage;
+    if (show) session_.CallOwner([show, message] { show(message); });
+  }
+  void SetStatusText(const QString& text) override {
+    ReportSession& s = session_;
+    if (s.closing_ || !s.handlers_.setStatus) return;
+    auto set = s.handlers_.setStatus;
+    QMetaObject::invokeMethod(
+        &s, [set, text] { set(text); }, Qt::QueuedConnection);
+  }
+
+  ~Worker() override {
+    report_.reset();
+    engine_.reset();  // writes what is unsaved, on this thread
+  }
+
+ private:
+  ReportSession& session_;
+  EngineFactory factory_;
+  PictureClipboard clipboard_;
+  std::unique_ptr<WordAutomation> engine_;
+  std::unique_ptr<WordReport> report_;
+};
+
+ReportSession::ReportSession(EngineFactory factory, Handlers handlers, QObject* parent)
+    : QObject(parent), handlers_(std::move(handlers)) {
+  thread_ = new QThread(this);
+  thread_->setObjectName(QStringLiteral("ReportSession"));
+  worker_ = new Worker(*this, std::move(factory));
+  worker_->moveToThread(thread_);
+  // Destroyed on its own thread as that thread ends.
+  connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
+  thread_->start();
+}
+
+ReportSession::~ReportSession() {
+  closing_ = true;
+  thread_->quit();
+  thread_->wait();
+}
+
+void ReportSession::CallOwner(const std::function<void()>& function) {
+  if (closing_) return;
+  auto finished = std::make_shared<QSemaphore>(0);
+  QMetaObject::invokeMethod(
+      this,
+      [function, finished] {
+        function();
+        finished->release();
+      },
+      Qt::QueuedConnection);
+  // A closing session stops waiting; the queued call then goes with the session.
+  while (!finished->tryAcquire(1, 50))
+    if (closing_) return;
+}
+
+void ReportSession::Post(std::function<void(Worker&)> job, std::function<void()> done) {
+  ++pending_;
+  QMetaObject::invokeMethod(
+      worker_,
+      [this, job = std::move(job), done = std::move(done)] {
+        if (closing_) return;
+        job(*worker_);
+        QMetaObject::invokeMethod(
+            this,
+            [this, done] {
+              --pending_;
+              if (done) done();
+            },
+            Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+}
+
+void ReportSession::CreateDocument(const QString& templatePath, const ReportSettings& settings,
+                                   const std::optional<QString>& firstInstrument,
+                                   std::function<void(const Created&)> done) {
+  auto result = std::make_shared<Created>();
+  Post(
+      [templatePath, settings, firstInstrument, result](Worker& w) {
+        ReportSettings s = settings;
+        result->ok = w.Report().CreateWordDocument(templatePath, s, firstInstrument);
+        result->documentNumber = s.documentNumber;
+        if (auto* docx = dynamic_cast<DocxWord*>(&w.Engine()))
+          result->documentPath = docx->ActiveDocumentPath();
+      },
+      [result, done = std::move(done)] {
+        if (done) done(*result);
+      });
+}
+
+void ReportSession::CloseDocuments(std::function<void(bool ok)> done) {
+  auto ok = std::make_shared<bool>(false);
+  Post([ok](Worker& w) { *ok = w.Report().CloseWordDocuments(); },
+       [ok, done = std::move(done)] {
+         if (done) done(*ok);
+       });
+}
+
+void ReportSession::SendFiles(BlockKind kind, std::vector<Record> records,
+                              std::function<ReportSettings()> settingsNow,
+                              std::function<void(bool ok)> done) {
+  auto ok = std::make_shared<bool>(false);
+  Post(
+      [this, kind, records = std::move(records), settingsNow = std::move(settingsNow),
+       ok](Worker& w) {
+        std::vector<std::unique_ptr<TKD735FileContent>> contents;
+        for (const Record& r : records) contents.push_back(CreateFileContent(r));
+        std::vector<const TKD735FileContent*> entries;
+        for (const auto& c : contents) entries.push_back(c.get());
+        // Read on the owner's thread, anew for every block.
+        auto settings = [this, &settingsNow] {
+          auto value = std::make_shared<ReportSettings>();
+          CallOwner([value, settingsNow] { *value = settingsNow(); });
+          return *value;
+        };
+        *ok = w.Report().SendAllFiles(kind, entries, settings);
+      },
+      [ok, done = std::move(done)] {
+        if (done) done(*ok);
+      });
+}
+
+}  // namespace kd735

@@ -1,0 +1,125 @@
+// The report's actions on their own thread: the engine lives there, everything the window sees
+// (boxes, status, settings) happens on the owner's thread and in the actions' order, and a
+// session that goes away while an action waits never hangs.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QThread>
+#include <chrono>
+
+#include "report/docx_word.h"
+#include "report/report_session.h"
+#include "tests/files/record_builder.h"
+
+namespace kd735 {
+namespace {
+
+QGuiApplication& App() {
+  static int argc = 1;
+  static char name[] = "test";
+  static char* argv[] = {name, nullptr};
+  static QGuiApplication app(argc, argv);
+  return app;
+}
+
+template <typename Predicate>
+bool PumpUntil(Predicate done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+struct Rig {
+  QTemporaryDir dir;
+  QThread* engineThread = nullptr;
+  std::vector<QString> events;  // in the order the owner saw them
+  bool offThread = false;       // something the window sees ran on another thread
+
+  ReportSession::EngineFactory Factory() {
+    return [this](PictureClipboard& clipboard, ReportSession::OwnerCall) {
+      engineThread = QThread::currentThread();
+      DocxWordOptions o;
+      o.reportsFolder = dir.path();
+      o.openFile = [](const QString&) { return true; };
+      return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, o));
+    };
+  }
+  ReportSession::Handlers Handlers() {
+    ReportSession::Handlers h;
+    auto here = [this] { offThread |= QThread::currentThread() != App().thread(); };
+    h.showMessage = [this, here](const ReportMessage& m) {
+      here();
+      events.push_back(QStringLiteral("box: ") + m.text);
+    };
+    h.setStatus = [this, here](const QString& t) {
+      here();
+      events.push_back(QStringLiteral("status: ") + t);
+    };
+    h.pictureCopied = [this, here](const QImage& p) {
+      here();
+      events.push_back(QStringLiteral("picture %1x%2").arg(p.width()).arg(p.height()));
+    };
+    return h;
+  }
+};
+
+TEST(ReportSession, ActionsRunOnTheirThreadAndReportOnTheOwnersInOrder) {
+  App();
+  Rig rig;
+  ReportSession session(rig.Factory(), rig.Handlers());
+  std::optional<ReportSession::Created> created;
+  ReportSettings settings;
+  settings.documentNumber = 6;
+  session.CreateDocument(QStringLiteral(KD735_TEMPLATE_DOCX), settings, QStringLiteral("KD735 N 7"),
+                         [&](const ReportSession::Created& c) { created = c; });
+  int asked = 0;
+  bool sent = false;
+  std::vector<ReportSession::Record> records(2, testing::RecordBuilder::Measurement().record);
+  session.SendFiles(
+      BlockKind::Measure, records,
+      [&] {
+        ++asked;
+        return ReportSettings{};
+      },
+      [&](bool ok) { sent = ok; });
+  EXPECT_EQ(session.Pending(), 2);
+  ASSERT_TRUE(PumpUntil([&] { return session.Pending() == 0; }));
+
+  ASSERT_TRUE(created);
+  EXPECT_TRUE(created->ok);
+  EXPECT_EQ(created->documentNumber, 7);
+  EXPECT_TRUE(QFileInfo(created->documentPath).isFile());
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(asked, 2);  // anew for each block
+  EXPECT_NE(rig.engineThread, App().thread());
+  EXPECT_FALSE(rig.offThread);
+  const QString name = QFileInfo(created->documentPath).fileName();
+  EXPECT_EQ(rig.events, (std::vector<QString>{
+                            QStringLiteral("status: Открыт документ Word -") + name,
+                            QStringLiteral("picture 134x70"),
+                            QStringLiteral("status: Документ-") + name + " добавлен блок данных.",
+                            QStringLiteral("picture 134x70"),
+                            QStringLiteral("status: Документ-") + name + " добавлен блок данных.",
+                        }));
+}
+
+TEST(ReportSession, ASessionClosedWhileAnActionWaitsForItsBoxEndsAtOnce) {
+  App();
+  Rig rig;
+  bool done = false;
+  {
+    ReportSession session(rig.Factory(), rig.Handlers());
+    // No template: the action waits for its error box, which the owner never gets to show.
+    session.CreateDocument(QStringLiteral("/nonexistent/t.docx"), ReportSettings{}, std::nullopt,
+                           [&](const ReportSession::Created&) { done = true; });
+    QThread::msleep(50);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(done);
+  for (const QString& e : rig.events) EXPECT_FALSE(e.startsWith("box")) << e.toStdString();
+}
+
+}  // namespace
+}  // namespace kd735
