@@ -96,12 +96,14 @@ void TMainForm::BuildSettingsPage() {
   layout->addLayout(reportRow);
 
   auto* frames = new QHBoxLayout;
-  frames->setSpacing(6);
+  frames->setSpacing(4);
 
   // General settings of a new document and the block font.
   auto* general = new QGroupBox(QStringLiteral("Общие установки"), page);
   general->setObjectName(QStringLiteral("GeneralGroupBox"));
+  general->setMaximumWidth(176);  // its texts are short; the block frames get the room
   auto* g = new QVBoxLayout(general);
+  g->setContentsMargins(5, 4, 5, 4);
   g->setSpacing(3);
   auto* numberLabel = new QLabel(QStringLiteral("Текущий номер документа"), general);
   DocNumPBSpinEdit =
@@ -143,7 +145,7 @@ void TMainForm::BuildSettingsPage() {
   g->addWidget(FontBoldCheckBox);
   g->addWidget(FontItalicCheckBox);
   g->addStretch(1);
-  frames->addWidget(general, 1);
+  frames->addWidget(general, 4);
 
   // The content of the blocks, one frame per kind.
   auto blockFrame = [&](const QString& title, const char* name, const char* table,
@@ -151,9 +153,12 @@ void TMainForm::BuildSettingsPage() {
     auto* frame = new QGroupBox(title, page);
     frame->setObjectName(QString::fromLatin1(name));
     auto* v = new QVBoxLayout(frame);
+    v->setContentsMargins(5, 4, 3, 4);
     v->setSpacing(3);
     auto* line1 = new QLabel(QStringLiteral("Номер таблицы в шаблоне документа,"), frame);
     auto* line2 = new QLabel(QStringLiteral("в которую будут вставляться данные"), frame);
+    line1->setWordWrap(true);
+    line2->setWordWrap(true);
     tableSpin = new TPBSpinEdit(kTablePositionRange, tableDefault, true, 1, frame);
     NameControl(tableSpin, table, QStringLiteral("Номер таблицы в шаблоне документа"));
     line1->setBuddy(tableSpin);
@@ -187,7 +192,7 @@ void TMainForm::BuildSettingsPage() {
         MesuareAscanParamsCheckBox, MesuareHscaleParamsCheckBox, MesuarePEPparamsCheckBox})
     m->addWidget(b);
   m->addStretch(1);
-  frames->addWidget(measureFrame, 1);
+  frames->addWidget(measureFrame, 5);
 
   auto [bscanFrame, b] = blockFrame(QStringLiteral("Настройки записей В-сканов"), "BscanGroupBox",
                                     "TablBscanNumPBSpinEdit", TablBscanNumPBSpinEdit, 2);
@@ -213,7 +218,7 @@ void TMainForm::BuildSettingsPage() {
         BscanHscaleParamsCheckBox, BscanPEPparamsCheckBox})
     b->addWidget(c);
   b->addStretch(1);
-  frames->addWidget(bscanFrame, 1);
+  frames->addWidget(bscanFrame, 5);
   layout->addLayout(frames, 1);
 
   ReportStatusBar = new TStatusBar({{200, Qt::AlignLeft, QStringLiteral("Сообщение")}}, page);

@@ -1,0 +1,189 @@
+// The report program's whole job as a person does it, driven through its real controls against
+// the simulated instrument at its realistic USB pace: read 20 measurement files and the B-scans,
+// look at one of each, make the document, send all files, and (with --shots) take pictures of
+// the windows and of the finished report's first page. Prints the program time of the run.
+//
+//   kd735_walkthrough [--files N] [--shots FOLDER]
+// Run under Xvfb with a window manager for pictures with captions (scripts/walkthrough.sh).
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+
+#include "apps/report/report_program.h"
+#include "report/docx_word.h"
+#include "sim/simulated_bus.h"
+
+namespace {
+
+using namespace kd735;
+using Clock = std::chrono::steady_clock;
+
+QTextStream& Out() {
+  static QTextStream out(stdout);
+  return out;
+}
+
+void Pump(int ms) {
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < until) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int ms = 60000) {
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (!done() && Clock::now() < until) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  int files = 20;
+  QString shots;
+  const QStringList args = app.arguments();
+  for (qsizetype i = 1; i + 1 < args.size(); ++i) {
+    if (args[i] == QLatin1String("--files")) files = args[i + 1].toInt();
+    if (args[i] == QLatin1String("--shots")) shots = args[i + 1];
+  }
+
+  sim::SimulatedBus::Options o;
+  o.latencyMs = 1;  // the instrument's own pace
+  o.realClock = true;
+  sim::SimulatedBus bus(o);
+  const QString path = bus.AttachInstrument(1, QStringLiteral("00123"));
+  bus.WithInstrument(path, [files](sim::Instrument& i) {
+    auto& store = i.Files(sim::kMeasureKind);
+    const auto first = store;
+    store.clear();
+    for (int k = 0; k < files; ++k) {
+      sim::MeasureFileSpec m;
+      m.number = std::uint8_t(k + 1);
+      m.name = std::string(QStringLiteral("PIPE%1").arg(k + 1, 4, 10, QLatin1Char('0')).toLatin1());
+      m.dateTime = "10.12.2026 09:" + std::to_string(10 + k % 50);
+      m.thickness = 480 + 7 * k;
+      m.state = 2;
+      store.push_back(sim::MakeMeasureRecord(m));
+    }
+  });
+
+  QTemporaryDir work;
+  report_app::ReportEnvironment env;
+  env.dialogFolder = work.path();
+  const QString reports = shots.isEmpty() ? work.filePath(QStringLiteral("reports")) : work.path();
+  env.openPath = [](const QString&) { return true; };
+  env.engine = [reports](PictureClipboard& clipboard, ReportSession::OwnerCall) {
+    DocxWordOptions d;
+    d.reportsFolder = reports;
+    d.openFile = [](const QString&) { return true; };
+    return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, d));
+  };
+
+  // Any box the run meets is a failure of the run: noted and closed.
+  QStringList boxes;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes << box->text();
+      box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+    }
+  });
+  watcher.start(20);
+
+  QElapsedTimer clock;
+  clock.start();
+  report_app::ReportProgram program(bus, &bus, env);
+  report_app::TMainForm& form = program.MainForm();
+  auto find = [&form](const char* name) {
+    return form.findChild<QAbstractButton*>(QString::fromLatin1(name));
+  };
+  auto list = [&form](const char* name) { return form.findChild<QListView*>(QString::fromLatin1(name)); };
+  auto shoot = [&](const QString& name) {
+    if (shots.isEmpty()) return;
+    Pump(300);
+    QScreen* screen = form.screen();
+    const QPixmap root = screen->grabWindow(0);
+    root.copy(form.frameGeometry()).save(QDir(shots).filePath(name));
+  };
+  auto sendAll = [&](const char* listName) {
+    QListView* view = list(listName);
+    Q_EMIT view->customContextMenuRequested(QPoint(4, 4));
+    form.findChild<QMenu*>(QStringLiteral("ListPopupMenu"))->close();
+    form.findChild<QAction*>(QStringLiteral("MSWord1"))->trigger();
+    PumpUntil([&] { return form.PendingReportActions() == 0; });
+  };
+
+  PumpUntil([&] { return form.Surface().PresentCount() > 3; });
+  auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl"));
+  pages->setCurrentIndex(1);
+  find("ReadMesuareFilesBitBtn")->click();
+  find("ReadBscanBitBtn")->click();
+  const qint64 readMs = clock.elapsed();
+  list("MesuareListBox")->setCurrentIndex(list("MesuareListBox")->model()->index(0, 0));
+  list("BScanListBox")->setCurrentIndex(list("BScanListBox")->model()->index(0, 0));
+  list("MesuareListBox")->setCurrentIndex(list("MesuareListBox")->model()->index(2, 0));
+  const qint64 shotStart = clock.elapsed();
+  shoot(QStringLiteral("kd735_report_files.png"));
+  qint64 shotMs = clock.elapsed() - shotStart;
+
+  pages->setCurrentIndex(0);
+  find("CreateWordDocBitBtn")->click();
+  PumpUntil([&] { return form.PendingReportActions() == 0; });
+  pages->setCurrentIndex(1);
+  sendAll("MesuareListBox");
+  sendAll("BScanListBox");
+  pages->setCurrentIndex(0);
+  const qint64 s2 = clock.elapsed();
+  shoot(QStringLiteral("kd735_report_settings.png"));
+  shotMs += clock.elapsed() - s2;
+  const qint64 totalMs = clock.elapsed() - shotMs;
+  const QString report = form.ReportPath();
+  form.close();
+
+  Out() << "files read: " << files << " measurement + "
+        << program.MainForm().List(ListKind::Bscan).Count() << " B-scan in " << readMs << " ms\n";
+  Out() << "walk-through program time: " << totalMs << " ms (screenshots excluded)\n";
+  Out() << "report: " << report << '\n';
+  for (const QString& b : boxes) Out() << "unexpected box: " << b << '\n';
+
+  // The finished report as LibreOffice shows it.
+  if (!shots.isEmpty() && !report.isEmpty()) {
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (!soffice.isEmpty()) {
+      QProcess::execute(soffice, {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                                  QStringLiteral("-env:UserInstallation=file://") + work.filePath("lo"),
+                                  QStringLiteral("--convert-to"), QStringLiteral("pdf"),
+                                  QStringLiteral("--outdir"), work.path(), report});
+      const QString pdf = work.filePath(QFileInfo(report).completeBaseName() + ".pdf");
+      QProcess::execute(QStringLiteral("pdftoppm"),
+                        {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
+                         QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                         QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
+                         QDir(shots).filePath(QStringLiteral("kd735_report_document"))});
+      QProcess pdftotext;
+      pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+      pdftotext.waitForFinished();
+      const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+      Out() << "report PDF shows 0001: " << text.contains("0001") << ", KD735 N 00123: "
+            << text.contains("KD735 N 00123") << ", PIPE0020: " << text.contains("PIPE0020") << '\n';
+    }
+  }
+  Out().flush();
+  return boxes.isEmpty() && !report.isEmpty() ? 0 : 1;
+}
