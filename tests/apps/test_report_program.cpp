@@ -322,6 +322,18 @@ TEST_F(ReportProgramTest, ShowingAnEntryGivesItsDescriptionInItsFormatsAndItsPic
             RenderPicture(content->record, true));
   EXPECT_EQ(form_->Screen()->Presented().pixel(0, 0), qRgb(0, 0, 0));
 
+  // A record of a kind the viewer does not know: three lines, and the picture stays as it was.
+  const QImage inverted = Find<QLabel>("ViewFileImage")->pixmap().toImage();
+  auto unknown = std::make_unique<TKD735FileContent>();
+  unknown->record[0] = 0x12;
+  form_->List(ListKind::Bscan).Append(FileListEntry{QStringLiteral("unknown"), std::move(unknown)});
+  Select(ListKind::Bscan, 2);
+  EXPECT_EQ(Find<QTextEdit>("RichEdit")->document()->blockCount(), 3);
+  EXPECT_EQ(Find<QTextEdit>("RichEdit")->document()->lastBlock().text(),
+            QStringLiteral("Неизвестный Файл"));
+  EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage(), inverted);
+  Select(ListKind::Measure, 1);
+
   // Deleting the shown entry (the Delete key) clears the text and keeps the picture.
   const QImage picture = Find<QLabel>("ViewFileImage")->pixmap().toImage();
   View(ListKind::Measure)->setFocus();
