@@ -611,6 +611,13 @@ WordStatus WriterWord::SelectionCollapse(int direction) {
   return impl_->Op(wp::Encoder().Op(wp::Op::kCollapse).I32(direction));
 }
 
+WordStatus WriterWord::CloseDocuments() {
+  if (auto s = Connect(); !s) return s;
+  const WordStatus result = impl_->Op(wp::Encoder().Op(wp::Op::kCloseDocuments));
+  Disconnect();
+  return result;
+}
+
 WordStatus WriterWord::SaveActiveDocument(const QString& path) {
   const QString filter = FilterFor(path);
   if (filter.isEmpty())

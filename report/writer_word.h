@@ -55,6 +55,10 @@ class WriterWord final : public WordAutomation {
   // by its extension. The document stays open and unchanged; the file is written atomically.
   WordStatus SaveActiveDocument(const QString& path);
 
+  // Beyond Word's operations: the documents this object made are closed without saving (the
+  // user's own documents stay).
+  WordStatus CloseDocuments();
+
   // The process (and process group) of the LibreOffice this object started while it runs; 0 when
   // it started none or that one has ended.
   qint64 officeProcessId() const;
