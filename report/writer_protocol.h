@@ -16,7 +16,7 @@ namespace kd735::writer_protocol {
 inline constexpr std::uint32_t kMaxMessage = 64u * 1024u * 1024u;
 
 enum class Op : std::uint8_t {
-  // pipe name -> attached (bool). Nobody listening on the pipe is not an error. An existing
+  // pipe name -> AttachState. Nobody listening on the pipe is not an error. An existing
   // connection to the same pipe is checked with one call and kept.
   kAttach = 1,
   kSetVisible,      // visible (bool)
@@ -47,6 +47,12 @@ enum class Op : std::uint8_t {
 };
 
 enum class Status : std::uint8_t { kOk = 0, kFailed = 1 };
+
+enum class AttachState : std::uint8_t {
+  kAttached = 0,
+  kNobody = 1,  // nobody takes connections on the pipe
+  kEnding = 2,  // a LibreOffice that is ending still does, for a moment
+};
 
 // Flags of a failed reply: what the helper knows about the cause.
 inline constexpr std::uint8_t kConnectionLost = 1;  // the bridge to LibreOffice is gone

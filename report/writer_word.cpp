@@ -344,13 +344,13 @@ class WriterWord::Impl {
     if (!(wait && helper_.WaitForEnd(kHelperEndMs))) helper_.Kill();
   }
 
-  WordStatus Attach(bool* attached) {
+  WordStatus Attach(wp::AttachState* state) {
     std::string r;
     if (auto s = Call(wp::Encoder().Op(wp::Op::kAttach).Str(pipe_.toStdString()),
                       options_.callTimeoutMs, &r);
         !s)
       return s;
-    *attached = wp::Decoder(r).Bool();
+    *state = static_cast<wp::AttachState>(wp::Decoder(r).U8());
     return {};
   }
 
@@ -360,9 +360,17 @@ class WriterWord::Impl {
     if (!HelperRunning()) {
       if (auto s = StartHelper(); !s) return s;
     }
-    bool attached = false;
-    if (auto s = Attach(&attached); !s) return s;
-    if (attached) return {};
+    wp::AttachState state = wp::AttachState::kNobody;
+    if (auto s = Attach(&state); !s) return s;
+    if (state == wp::AttachState::kAttached) return {};
+    // One that is ending (the user quit it a moment ago) is given the time to end first.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kOfficeEndMs);
+    while (state == wp::AttachState::kEnding && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      office_.Running();
+      if (auto s = Attach(&state); !s) return s;
+    }
+    if (state == wp::AttachState::kAttached) return {};
     return StartOffice();
   }
 
@@ -381,7 +389,8 @@ class WriterWord::Impl {
                       .toString(QUrl::FullyEncoded);
     args << QStringLiteral("--accept=pipe,name=%1;urp;StarOffice.ComponentContext").arg(pipe_);
     QString error;
-    if (office_.Running()) office_.Kill();  // one that never answered
+    // One of ours that takes no connections is ending or never answered.
+    if (office_.Running() && !office_.WaitForEnd(kOfficeEndMs)) office_.Kill();
     if (!office_.Start(soffice, args, -1, true, &error))
       return WordStatus::Error(QStringLiteral("Не удается запустить LibreOffice Writer (%1): %2")
                                    .arg(QDir::toNativeSeparators(soffice), error));
@@ -401,9 +410,9 @@ class WriterWord::Impl {
         officeOwned_ = false;
         handedOver = Clock::now();
       }
-      bool attached = false;
-      if (auto s = Attach(&attached); !s) return s;
-      if (attached) return {};
+      wp::AttachState state = wp::AttachState::kNobody;
+      if (auto s = Attach(&state); !s) return s;
+      if (state == wp::AttachState::kAttached) return {};
       if (Clock::now() - handedOver > std::chrono::milliseconds(kHandOverMs)) {
         // The LibreOffice it was handed to was ending: start one anew.
         handedOver = Clock::time_point::max();

@@ -45,6 +45,7 @@
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/frame/XTerminateListener.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/graphic/GraphicProvider.hpp>
 #include <com/sun/star/graphic/XGraphic.hpp>
@@ -109,6 +110,20 @@ class DisposedFlag : public cppu::WeakImplHelper1<lang::XEventListener> {
 
  private:
   std::atomic<bool> disposed_{false};
+};
+
+// Sets its flag when LibreOffice is about to end (File > Exit, or another client's terminate), so
+// the next action starts a new one instead of talking to one that is shutting down. Called on a
+// bridge thread: it only sets the flag, and never vetoes.
+class EndingFlag : public cppu::WeakImplHelper1<frame::XTerminateListener> {
+ public:
+  void SAL_CALL queryTermination(const lang::EventObject&) override {}
+  void SAL_CALL notifyTermination(const lang::EventObject&) override { ending_.store(true); }
+  void SAL_CALL disposing(const lang::EventObject&) override { ending_.store(true); }
+  bool ending() const { return ending_.load(); }
+
+ private:
+  std::atomic<bool> ending_{false};
 };
 
 beans::PropertyValue Property(const char* name, const Any& value) {
@@ -193,8 +208,10 @@ struct WriterSession::State {
 
   Reference<uno::XComponentContext> local;
   std::string pipe;
+  std::string endingPipe;  // the pipe of a LibreOffice known to be ending, until it is closed
   Reference<lang::XComponent> bridge;
   rtl::Reference<DisposedFlag> bridgeGone;
+  rtl::Reference<EndingFlag> officeEnding;
   Reference<uno::XComponentContext> remote;
   Reference<frame::XDesktop2> desktop;
   Reference<graphic::XGraphicProvider> graphics;
@@ -226,7 +243,10 @@ struct WriterSession::State {
     local = cppu::defaultBootstrap_InitialComponentContext();
   }
 
-  bool Connected() const { return desktop.is() && bridgeGone.is() && !bridgeGone->disposed(); }
+  bool Connected() const {
+    return desktop.is() && bridgeGone.is() && !bridgeGone->disposed() && officeEnding.is() &&
+           !officeEnding->ending();
+  }
 
   void Drop() {
     selection = {};
@@ -243,13 +263,15 @@ struct WriterSession::State {
     }
     bridge.clear();
     bridgeGone.clear();
+    officeEnding.clear();
   }
 
-  bool Attach(const std::string& pipeName) {
+  wp::AttachState Attach(const std::string& pipeName) {
+    if (officeEnding.is() && officeEnding->ending()) endingPipe = pipe;
     if (Connected() && pipeName == pipe) {
       try {
         desktop->getCurrentComponent();  // answers when LibreOffice is alive and responsive
-        return true;
+        return wp::AttachState::kAttached;
       } catch (const uno::Exception&) {
       }
     }
@@ -259,7 +281,13 @@ struct WriterSession::State {
     try {
       connection = connection::Connector::create(local)->connect("pipe,name=" + FromUtf8(pipeName));
     } catch (const connection::NoConnectException&) {
-      return false;
+      if (endingPipe == pipeName) endingPipe.clear();
+      return wp::AttachState::kNobody;
+    }
+    if (endingPipe == pipeName) {
+      // A LibreOffice that is ending still takes connections for a moment.
+      connection->close();
+      return wp::AttachState::kEnding;
     }
     Reference<bridge::XBridge> b = bridge::BridgeFactory::create(local)->createBridge(
         OUString(), "urp", connection, Reference<bridge::XInstanceProvider>());
@@ -269,13 +297,14 @@ struct WriterSession::State {
     try {
       remote.set(b->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
       desktop = frame::Desktop::create(remote);
+      officeEnding = new EndingFlag;
+      desktop->addTerminateListener(Reference<frame::XTerminateListener>(officeEnding.get()));
     } catch (const uno::RuntimeException&) {
-      // A LibreOffice that is ending still takes connections for a moment, then drops them.
-      Drop();
-      return false;
+      Drop();  // it dropped the connection: ending as well
+      return wp::AttachState::kEnding;
     }
     pipe = pipeName;
-    return true;
+    return wp::AttachState::kAttached;
   }
 
   void RequireConnection() const {
@@ -696,7 +725,7 @@ std::string WriterSession::Handle(std::string_view request) {
     switch (op) {
       case wp::Op::kAttach: {
         const std::string pipe = in.Str();
-        out.Bool(s.Attach(pipe));
+        out.U8(static_cast<std::uint8_t>(s.Attach(pipe)));
         break;
       }
       case wp::Op::kSetVisible:
