@@ -44,6 +44,8 @@ enum class Op : std::uint8_t {
   kStore,              // document id, file path, filter name
   kCloseDocuments,     // the documents this connection made are closed without saving
   kTerminate,          // LibreOffice is ended whatever it holds (only for an instance of our own)
+  kBeginAction,        // the program's outermost Connect: one user action begins
+  kEndAction,          // its Disconnect: the action's work is shown in full
 };
 
 enum class Status : std::uint8_t { kOk = 0, kFailed = 1 };

@@ -240,12 +240,19 @@ class WriterWord::Impl {
 
   WordStatus Connect() {
     if (auto s = Ensure(); !s) return s;
+    if (connections_ == 0) {
+      if (auto s = Call(wp::Encoder().Op(wp::Op::kBeginAction), options_.callTimeoutMs); !s)
+        return s;
+    }
     ++connections_;
     return {};
   }
 
   WordStatus Disconnect() {
-    if (connections_ > 0) --connections_;
+    if (connections_ == 0) return {};
+    if (--connections_ > 0) return {};
+    // The action's work is shown in full; a failure here changes nothing that was done.
+    if (HelperRunning()) Call(wp::Encoder().Op(wp::Op::kEndAction), options_.loadTimeoutMs);
     return {};
   }
 

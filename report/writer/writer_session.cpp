@@ -3,6 +3,7 @@
 #include <sal/config.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <initializer_list>
@@ -189,12 +190,12 @@ struct WriterSession::State {
     Reference<uno::XInterface> identity;
     Reference<frame::XModel> model;
     rtl::Reference<DisposedFlag> closed;
-    bool ours = false;  // made by Documents.Add of this helper
-    // The top-level tables in order, and what tells whether that list is still right.
-    Reference<container::XIndexAccess> allTables;
-    sal_Int32 tablesCounted = -1;
+    bool ours = false;    // made by Documents.Add of this helper
+    bool locked = false;  // its screen updates held back by this action
+    std::chrono::steady_clock::time_point lockedAt;
+    // The top-level tables in order, found in this action.
+    bool tablesWalked = false;
     std::vector<Reference<text::XTextTable>> bodyTables;
-    std::vector<rtl::Reference<DisposedFlag>> tablesGone;
   };
   // Format given to the selection before its text: applied again to the text put there.
   struct Font {
@@ -219,6 +220,7 @@ struct WriterSession::State {
   std::vector<Document> documents;
   int nextId = 1;
   int lastAdded = 0;
+  bool inAction = false;  // between the program's Connect and Disconnect
 
   struct {
     int document = 0;
@@ -267,6 +269,7 @@ struct WriterSession::State {
   }
 
   wp::AttachState Attach(const std::string& pipeName) {
+    ForgetTables();
     if (officeEnding.is() && officeEnding->ending()) endingPipe = pipe;
     if (Connected() && pipeName == pipe) {
       try {
@@ -304,6 +307,7 @@ struct WriterSession::State {
       return wp::AttachState::kEnding;
     }
     pipe = pipeName;
+    ReleaseLeftHolds();
     return wp::AttachState::kAttached;
   }
 
@@ -474,29 +478,13 @@ struct WriterSession::State {
   // tables of headers and footers do not count (Writer's own table list holds them, and a nested
   // table there even comes before its outer table), so the body is walked through.
   //
-  // The walk costs a remote call per paragraph; its result is kept and used again while it is
-  // certainly still right: Writer's count of all tables is the same and none of the tables has
-  // gone since (each one reports its deletion). A table added or removed anywhere changes the
-  // count or reports, and the next look-up walks the body again.
+  // The walk costs a remote call per paragraph, and Writer's own table count grows with the cells
+  // of all tables, so the list of the walk serves the steps of one action (one block) and is made
+  // anew by the next: a table the user adds or removes between two blocks is seen by the next.
   Reference<text::XTextTable> Table(int id, int position) {
     Document& d = Find(id);
-    if (!d.allTables.is())
-      d.allTables.set(
-          Reference<text::XTextTablesSupplier>(d.model, UNO_QUERY_THROW)->getTextTables(),
-          UNO_QUERY_THROW);
-    const sal_Int32 count = d.allTables->getCount();
-    bool valid = d.tablesCounted == count;
-    for (const auto& gone : d.tablesGone) valid = valid && !gone->disposed();
-    if (!valid) {
-      d.tablesCounted = -1;
+    if (!d.tablesWalked) {
       d.bodyTables.clear();
-      d.tablesGone.clear();
-      for (sal_Int32 i = 0; i < count; ++i) {
-        Reference<lang::XComponent> table(d.allTables->getByIndex(i), UNO_QUERY_THROW);
-        rtl::Reference<DisposedFlag> gone = new DisposedFlag;
-        table->addEventListener(Reference<lang::XEventListener>(gone.get()));
-        d.tablesGone.push_back(gone);
-      }
       Reference<text::XTextDocument> doc(d.model, UNO_QUERY_THROW);
       Reference<container::XEnumerationAccess> body(doc->getText(), UNO_QUERY_THROW);
       Reference<container::XEnumeration> e = body->createEnumeration();
@@ -504,7 +492,7 @@ struct WriterSession::State {
         Reference<text::XTextTable> t(e->nextElement(), UNO_QUERY);
         if (t.is()) d.bodyTables.push_back(t);
       }
-      d.tablesCounted = count;
+      d.tablesWalked = true;
     }
     if (position < 1 || position > static_cast<int>(d.bodyTables.size()))
       throw Failure{"Запрошенная таблица не существует: в документе нет таблицы с номером " +
@@ -513,7 +501,63 @@ struct WriterSession::State {
     return d.bodyTables[static_cast<std::size_t>(position - 1)];
   }
 
+  // A new action: what was learnt about the documents' tables is dropped.
+  void ForgetTables() {
+    for (Document& d : documents) {
+      d.tablesWalked = false;
+      d.bodyTables.clear();
+    }
+  }
+
+  // Each new row makes Writer lay out the table anew, and with a heading row repeated on every
+  // page that costs time in proportion to the table's length. Within one action (a "send all" of
+  // many blocks) the layout is held back and done once a second, so the whole run grows with the
+  // number of blocks and Writer still shows them coming in.
+  void HoldLayout(Document& d) {
+    if (!inAction) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!d.locked) {
+      d.model->lockControllers();
+      d.locked = true;
+      d.lockedAt = now;
+    } else if (now - d.lockedAt > std::chrono::seconds(1)) {
+      d.model->unlockControllers();
+      d.model->lockControllers();
+      d.lockedAt = now;
+    }
+  }
+
+  void BeginAction() { inAction = true; }
+
+  // A helper ended in the middle of an action (it did not answer in time) leaves its documents'
+  // screen updates held back; a new connection gives them back.
+  void ReleaseLeftHolds() {
+    try {
+      Reference<container::XEnumeration> e = desktop->getComponents()->createEnumeration();
+      while (e->hasMoreElements()) {
+        Reference<frame::XModel> model(e->nextElement(), UNO_QUERY);
+        if (!model.is() || !IsTextDocument(model)) continue;
+        for (int i = 0; i < 1000 && model->hasControllersLocked(); ++i) model->unlockControllers();
+      }
+    } catch (const uno::Exception&) {
+    }
+  }
+
+  void EndAction() {
+    inAction = false;
+    for (Document& d : documents) {
+      if (!d.locked) continue;
+      d.locked = false;
+      if (d.closed->disposed()) continue;
+      try {
+        d.model->unlockControllers();
+      } catch (const uno::Exception&) {
+      }
+    }
+  }
+
   void RowsAdd(int id, int position) {
+    HoldLayout(Find(id));
     Reference<table::XTableRows> rows = Table(id, position)->getRows();
     rows->insertByIndex(rows->getCount(), 1);
   }
@@ -860,6 +904,12 @@ std::string WriterSession::Handle(std::string_view request) {
         s.Store(documentId, path, filter);
         break;
       }
+      case wp::Op::kBeginAction:
+        s.BeginAction();
+        break;
+      case wp::Op::kEndAction:
+        s.EndAction();
+        break;
       case wp::Op::kCloseDocuments:
         s.CloseDocuments();
         break;

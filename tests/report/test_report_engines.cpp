@@ -388,6 +388,27 @@ TEST_P(WriterReadBack, PdfShowsTheValuesAndTheBlocks) {
     EXPECT_TRUE(text.contains(want)) << want.toStdString() << "\n" << text.toStdString();
 }
 
+// What only a live Writer has: the user's own edits between blocks, and its screen.
+TEST_P(WriterReadBack, TablesAreLookedUpAfreshAndTheScreenShowsEveryBlockAtTheEnd) {
+  ASSERT_TRUE(Create());
+  const TKD735FileContent b{RecordBuilder::Bscan().record};
+  const TKD735FileContent* files[] = {&b, &b, &b};
+  ASSERT_TRUE(report_->SendAllFiles(BlockKind::Bscan, files, settings_));
+  EXPECT_EQ(testing::RunPeer(testing::SharedWriter::Options().pipeName, u"updates"_s), u"shown"_s);
+  // The user deletes the first table: the B-scan table is now table 1.
+  ASSERT_EQ(testing::RunPeer(testing::SharedWriter::Options().pipeName, u"delete-table"_s),
+            u"done"_s);
+  EXPECT_FALSE(Send(BlockKind::Bscan, RecordBuilder::Bscan()));
+  EXPECT_TRUE(feedback_.messages.back().text.endsWith(u"номером 2"_s));
+  settings_.bscan.tablePosition = 1;
+  ASSERT_TRUE(Send(BlockKind::Bscan, RecordBuilder::Bscan()));
+  DocxReader r(ResultFile());
+  ASSERT_EQ(r.tables().size(), 1u);
+  auto rows = BlockRows(r.tables()[0]);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[3].number, u"4"_s);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, WriterReadBack, ::testing::Values(WordBackend::kWriter),
                          [](const ::testing::TestParamInfo<WordBackend>&) { return "Writer"; });
 

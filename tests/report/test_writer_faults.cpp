@@ -325,11 +325,21 @@ TEST_F(WriterFault, WriterNotAnswering) {
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(Send());
   const qint64 office = writer_->officeProcessId();
-  testing::SignalOffice(office, SIGSTOP);
-  EXPECT_FALSE(Send());
+  // Within a "send all" of two files, once the first block's row is added.
+  Before("CellSelect", 1, [&] { testing::SignalOffice(office, SIGSTOP); });
+  const TKD735FileContent m{RecordBuilder::Measurement().record};
+  const TKD735FileContent* files[] = {&m, &m};
+  feedback_.messages.clear();
+  EXPECT_FALSE(report_->SendAllFiles(BlockKind::Measure, files, settings_));
   ExpectBlockError(u"LibreOffice Writer не ответил за 2 с."_s);
+  EXPECT_EQ(report_->MeasureBlockCount(), 1) << "the second file is not sent";
+  word_->before = [](const std::string&) {};
   testing::SignalOffice(office, SIGCONT);
+  EXPECT_EQ(testing::RunPeer(Pipe(), u"updates"_s), u"held"_s)
+      << "the ended helper left the document's screen updates held back";
   ASSERT_TRUE(Create());
+  EXPECT_FALSE(testing::RunPeer(Pipe(), u"updates"_s).contains(u"held"_s))
+      << "the next connection gave them back";
   ASSERT_TRUE(Send());
 
   Before("Quit", 1, [&] { testing::SignalOffice(office, SIGSTOP); });

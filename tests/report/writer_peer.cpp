@@ -5,6 +5,8 @@
 //   writer_peer PIPE terminate         quits LibreOffice (File > Exit)
 //   writer_peer PIPE delete-table      deletes the first top-level table of every text document
 //   writer_peer PIPE dialog            opens a modal message box and waits in it until killed
+//   writer_peer PIPE updates           prints "held" or "shown" per text document: whether its
+//                                      screen updates are held back (controllers locked)
 //
 // Prints "done" when the action is done ("shown" before waiting in the dialog); exit 1 with the
 // error otherwise.
@@ -79,7 +81,8 @@ void Done(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: writer_peer PIPE close-documents|terminate|delete-table|dialog\n");
+    std::fprintf(stderr,
+                 "usage: writer_peer PIPE close-documents|terminate|delete-table|dialog|updates\n");
     return 2;
   }
   const std::string action = argv[2];
@@ -107,6 +110,12 @@ int main(int argc, char** argv) {
           break;
         }
       });
+    } else if (action == "updates") {
+      ForEachTextDocument(desktop, [](const Reference<text::XTextDocument>& doc) {
+        Done(Reference<frame::XModel>(doc, UNO_QUERY_THROW)->hasControllersLocked() ? "held"
+                                                                                    : "shown");
+      });
+      return 0;
     } else if (action == "dialog") {
       // A message box over the first document's window, as LibreOffice shows its own questions.
       Reference<awt::XWindowPeer> parent;
