@@ -9,11 +9,18 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libumockdev-dev umockdev
   python3 python3-docx
+  # the LibreOffice Writer engine: Writer (the headless variant unless the desktop one is there;
+  # the two exclude each other), the UNO SDK for its helper, pdftotext for the tests
+  "libreoffice-writer-nogui|libreoffice-writer" libreoffice-dev libreoffice-dev-common poppler-utils
 )
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for entry in "${packages[@]}"; do
+  found=""
+  IFS='|' read -ra alternatives <<< "$entry"
+  for p in "${alternatives[@]}"; do installed "$p" && found=1; done
+  [ -n "$found" ] || missing+=("${alternatives[0]}")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
