@@ -394,10 +394,9 @@ TEST_P(WriterReadBack, TablesAreLookedUpAfreshAndTheScreenShowsEveryBlockAtTheEn
   const TKD735FileContent b{RecordBuilder::Bscan().record};
   const TKD735FileContent* files[] = {&b, &b, &b};
   ASSERT_TRUE(report_->SendAllFiles(BlockKind::Bscan, files, settings_));
-  EXPECT_EQ(testing::RunPeer(testing::SharedWriter::Options().pipeName, u"updates"_s), u"shown"_s);
+  EXPECT_EQ(testing::RunPeer(testing::SharedWriter::Options().pipeName, u"updates"_s), "shown");
   // The user deletes the first table: the B-scan table is now table 1.
-  ASSERT_EQ(testing::RunPeer(testing::SharedWriter::Options().pipeName, u"delete-table"_s),
-            u"done"_s);
+  ASSERT_EQ(testing::RunPeer(testing::SharedWriter::Options().pipeName, u"delete-table"_s), "done");
   EXPECT_FALSE(Send(BlockKind::Bscan, RecordBuilder::Bscan()));
   EXPECT_TRUE(feedback_.messages.back().text.endsWith(u"номером 2"_s));
   settings_.bscan.tablePosition = 1;

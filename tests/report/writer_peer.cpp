@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include <unistd.h>
+
 #include <cppuhelper/bootstrap.hxx>
 #include <rtl/bootstrap.hxx>
 #include <rtl/ustring.hxx>
@@ -79,7 +81,7 @@ void Done(const char* what) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr,
                  "usage: writer_peer PIPE close-documents|terminate|delete-table|dialog|updates\n");
@@ -146,4 +148,12 @@ int main(int argc, char** argv) {
   }
   Done("done");
   return 0;
+}
+
+int main(int argc, char** argv) {
+  const int rc = Run(argc, argv);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // The UNO runtime's singletons are left to the end of the process, as its own clients do.
+  _exit(rc);
 }

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <string>
 
 #include <signal.h>
 #include <unistd.h>
@@ -82,17 +83,17 @@ class SharedWriter : public ::testing::Environment {
   WordStatus started_;
 };
 
-// Runs writer_peer on the pipe; returns its first output line ("done", "shown"), or the error.
-inline QString RunPeer(const QString& pipe, const QString& action) {
+// Runs writer_peer on the pipe; returns its output ("done", "shown", ...), or its error.
+inline std::string RunPeer(const QString& pipe, const QString& action) {
   QProcess p;
   p.start(QStringLiteral(KD735_WRITER_PEER), {pipe, action});
   if (!p.waitForFinished(60000)) {
     p.kill();
     p.waitForFinished();
-    return QStringLiteral("writer_peer did not end");
+    return "writer_peer did not end";
   }
-  const QString out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-  return p.exitCode() == 0 ? out : QString::fromUtf8(p.readAllStandardError()).trimmed();
+  const QByteArray out = p.readAllStandardOutput().trimmed();
+  return (p.exitCode() == 0 ? out : p.readAllStandardError().trimmed()).toStdString();
 }
 
 // Sends a signal to the whole LibreOffice (soffice and soffice.bin share its process group).
