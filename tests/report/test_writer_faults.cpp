@@ -15,6 +15,7 @@
 
 #include <signal.h>
 
+#include "report/word_backend.h"
 #include "report/word_report.h"
 #include "report/writer_word.h"
 #include "tests/files/record_builder.h"
@@ -355,6 +356,73 @@ TEST_F(WriterFault, WriterNotAnswering) {
   ASSERT_TRUE(Create()) << (feedback_.messages.empty() ? std::string()
                                                        : feedback_.messages[0].text.toStdString());
   EXPECT_TRUE(Send());
+}
+
+// Writer missing or broken: the reason shows, in time, in the boxes of "create document".
+class WriterMissing : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString Script(const char* name, const char* body) {
+    const QString path = dir_.filePath(QString::fromLatin1(name));
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("#!/bin/sh\n") + body + "\n");
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+  }
+  std::vector<ReportMessage> CreateWith(const WriterWordOptions& options) {
+    PictureClipboard clipboard;
+    WriterWord writer(clipboard, options);
+    RecordingFeedback feedback;
+    WordReport report(writer, clipboard, feedback);
+    ReportSettings settings;
+    EXPECT_FALSE(report.CreateWordDocument(kTemplate, settings, u"x"_s));
+    EXPECT_EQ(report.ReportStatusText(), u"ОШИБКА открытия Word."_s);
+    return feedback.messages;
+  }
+  QTemporaryDir dir_;
+};
+
+TEST_F(WriterMissing, TheReasonComesInTheBoxesOfCreateDocument) {
+  WriterWordOptions options = testing::PrivateOffice(dir_.filePath(u"profile"_s), "missing");
+  options.helper = dir_.filePath(u"kd735_writer"_s);
+  const WordBackendOptions backend{{}, options};
+  EXPECT_FALSE(CheckWordBackend(WordBackend::kWriter, backend).available);
+  EXPECT_TRUE(CheckWordBackend(WordBackend::kWriter, backend).reason.contains(u"kd735_writer"_s));
+  EXPECT_EQ(DefaultWordBackend(backend), WordBackend::kDocx);
+  auto messages = CreateWith(options);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(messages[0].text.contains(u"kd735_writer"_s)) << messages[0].text.toStdString();
+  EXPECT_EQ(messages[1],
+            (ReportMessage{MessageBoxKind::Error,
+                           u"ОШИБКА открытия Word.\rВозможно MS Word не установлен"_s}));
+
+  KD735_SKIP_WITHOUT_WRITER();
+  options.helper.clear();
+  options.soffice = dir_.filePath(u"soffice"_s);  // no such program
+  EXPECT_TRUE(CheckWordBackend(WordBackend::kWriter, {{}, options})
+                  .reason.contains(u"LibreOffice Writer не установлен"_s));
+  messages = CreateWith(options);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, u"LibreOffice Writer не установлен: не найдена программа soffice."_s);
+
+  options.soffice = Script("failing", "exit 3");
+  messages = CreateWith(options);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, u"LibreOffice Writer завершился при запуске (код 3)."_s);
+
+  // One that never answers is ended at the time limit.
+  options.soffice = Script("silent", "echo $$ > \"$0.pid\"; exec sleep 60");
+  options.startTimeoutMs = 1500;
+  messages = CreateWith(options);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, u"LibreOffice Writer не ответил за 2 с после запуска."_s);
+  QFile pidFile(options.soffice + u".pid"_s);
+  ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+  const pid_t pid = pidFile.readAll().trimmed().toInt();
+  ASSERT_GT(pid, 0);
+  EXPECT_NE(kill(pid, 0), 0) << "it was ended";
 }
 
 }  // namespace
