@@ -408,6 +408,28 @@ TEST_P(WriterReadBack, TablesAreLookedUpAfreshAndTheScreenShowsEveryBlockAtTheEn
   EXPECT_EQ(rows[3].number, u"4"_s);
 }
 
+TEST_P(WriterReadBack, TemplatesInWordsOtherFormatsOpenAsNewDocuments) {
+  // A Word 97 template made by Writer itself, and the template under a .dotx name.
+  ASSERT_TRUE(Create());
+  const QString doc = dir_.filePath(u"Sample_KD735.doc"_s);
+  ASSERT_TRUE(writer_->SaveActiveDocument(doc).ok());
+  const QString dotx = dir_.filePath(u"Sample_KD735.dotx"_s);
+  ASSERT_TRUE(QFile::copy(kTemplate, dotx));
+  for (const QString& t : {doc, dotx}) {
+    settings_.documentNumber = 6;
+    ASSERT_TRUE(Create(t)) << t.toStdString();
+    EXPECT_FALSE(report_->ReportStatusText().contains(u"Sample_KD735"_s))
+        << "a new untitled document, not the template itself";
+    ASSERT_TRUE(Send(BlockKind::Measure, RecordBuilder::Measurement()));
+    DocxReader r(ResultFile());
+    EXPECT_EQ(r.docVar(u"NUMBER"_s), u"0007"_s) << t.toStdString();
+    ASSERT_EQ(r.tables().size(), 2u);
+    auto rows = BlockRows(r.tables()[0]);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].number, u"1"_s);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, WriterReadBack, ::testing::Values(WordBackend::kWriter),
                          [](const ::testing::TestParamInfo<WordBackend>&) { return "Writer"; });
 
