@@ -12,11 +12,18 @@ packages=(
   fonts-dejavu-core fonts-liberation2
   xvfb xauth xdotool imagemagick
   librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian
+  # the LibreOffice Writer engine: Writer (the headless variant unless the desktop one is there;
+  # the two exclude each other), the UNO SDK for its helper, pdftotext for the tests
+  "libreoffice-writer-nogui|libreoffice-writer" libreoffice-dev libreoffice-dev-common poppler-utils
 )
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for entry in "${packages[@]}"; do
+  found=""
+  IFS='|' read -ra alternatives <<< "$entry"
+  for p in "${alternatives[@]}"; do installed "$p" && found=1; done
+  [ -n "$found" ] || missing+=("${alternatives[0]}")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -14,7 +15,9 @@
 #include "files/data_paths.h"
 #include "files/local_file.h"
 #include "report/docx_word.h"
+#include "report/word_backend.h"
 #include "report/word_report.h"
+#include "report/writer_word.h"
 #include "tools/verbs.h"
 
 namespace kd735::cli {
@@ -25,7 +28,9 @@ const char kUsage[] =
     "usage: kd735 report [--template T] --out FILE [--number N] [--no-increment] [--no-number] "
     "[--no-date] [--devnum TEXT] [--font NAME] [--size N] [--bold] [--italic] "
     "[--measure-table N] [--bscan-table N] [--no-invert] [--all-lines|--no-optional-lines] "
-    "[--measure FILE...] [--bscan FILE...]";
+    "[--measure FILE...] [--bscan FILE...] [--writer]\n"
+    "  --writer  make the report in LibreOffice Writer (a private headless instance) and store it "
+    "to --out as .docx or .pdf by the extension";
 
 // Messages go to stderr with their line breaks, the status line to stdout. The window's boxes
 // keep their fixed texts; here the error that caused a failure has already been printed, naming
@@ -74,6 +79,7 @@ int Report(const QStringList& args, const GlobalOptions&) {
   QStringList measureFiles, bscanFiles;
   QStringList* fileList = nullptr;  // the list that takes the plain arguments that follow
   QString badNumber;                // the message of a numeric option out of its range
+  bool writer = false;
 
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
@@ -135,6 +141,8 @@ int Report(const QStringList& args, const GlobalOptions&) {
       fileList = &measureFiles;
     } else if (a == QLatin1String("--bscan")) {
       fileList = &bscanFiles;
+    } else if (a == QLatin1String("--writer")) {
+      writer = true;
     } else {
       return Fail(QStringLiteral("report: unknown option '%1'\n").arg(a) + kUsage);
     }
@@ -168,12 +176,33 @@ int Report(const QStringList& args, const GlobalOptions&) {
     return Fail(
         QStringLiteral("report: cannot create a temporary folder: %1").arg(folder.errorString()));
   PictureClipboard clipboard;
-  DocxWordOptions options;
-  options.reportsFolder = folder.path();
-  options.openFile = [](const QString&) { return false; };  // no desktop here
-  DocxWord word(clipboard, options);
+  std::unique_ptr<WordAutomation> word;
+  WriterWord* writerWord = nullptr;
+  DocxWord* docxWord = nullptr;
+  if (writer) {
+    const QString suffix = QFileInfo(out).suffix().toLower();
+    if (suffix != QLatin1String("docx") && suffix != QLatin1String("pdf"))
+      return Fail(QStringLiteral("report: with --writer the output is a .docx or .pdf file"));
+    const WordBackendAvailability available = CheckWordBackend(WordBackend::kWriter);
+    if (!available.available)
+      return Fail(QStringLiteral("report: LibreOffice Writer cannot be used: ") + available.reason);
+    // A LibreOffice of its own, so that the user's running one is not touched.
+    WriterWordOptions options;
+    options.headless = true;
+    options.profileDir = folder.filePath(QStringLiteral("libreoffice-profile"));
+    auto w = std::make_unique<WriterWord>(clipboard, options);
+    writerWord = w.get();
+    word = std::move(w);
+  } else {
+    DocxWordOptions options;
+    options.reportsFolder = folder.path();
+    options.openFile = [](const QString&) { return false; };  // no desktop here
+    auto w = std::make_unique<DocxWord>(clipboard, options);
+    docxWord = w.get();
+    word = std::move(w);
+  }
   ConsoleFeedback feedback;
-  WordReport report(word, clipboard, feedback);
+  WordReport report(*word, clipboard, feedback);
 
   if (!report.CreateWordDocument(templatePath, settings, devnum)) return 1;
   auto send = [&](BlockKind kind, const std::vector<std::unique_ptr<TKD735FileContent>>& files) {
@@ -183,7 +212,12 @@ int Report(const QStringList& args, const GlobalOptions&) {
   };
   if (!send(BlockKind::Measure, measures) || !send(BlockKind::Bscan, bscans)) return 1;
 
-  QFile made(word.ActiveDocumentPath());
+  if (writerWord) {
+    if (const WordStatus saved = writerWord->SaveActiveDocument(out); !saved)
+      return Fail(QStringLiteral("report: ") + saved.text());
+    return 0;
+  }
+  QFile made(docxWord->ActiveDocumentPath());
   if (!made.open(QIODevice::ReadOnly))
     return Fail(QStringLiteral("report: cannot read the document: %1").arg(made.errorString()));
   const QByteArray bytes = made.readAll();

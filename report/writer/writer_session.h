@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The Writer side of the report: one connection to a LibreOffice over UNO and the Word operations
+// mapped onto Writer's API. Every UNO object lives here, on the one thread that calls Handle; a
+// failure of any kind becomes a failed reply, never an exception out of Handle.
+namespace kd735::writer {
+
+class WriterSession {
+ public:
+  WriterSession();
+  ~WriterSession();
+  WriterSession(const WriterSession&) = delete;
+  WriterSession& operator=(const WriterSession&) = delete;
+
+  // Runs one request (a payload of the helper protocol) and returns the reply's payload.
+  std::string Handle(std::string_view request);
+
+  // Drops the connection (the LibreOffice it was connected to goes on running).
+  void Close();
+
+  // Checks that the UNO runtime loads and can make connections; empty when it can, else why not.
+  static std::string CheckRuntime();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace kd735::writer
