@@ -37,6 +37,7 @@ WordBackendAvailability CheckWordBackend(WordBackend backend, const WordBackendO
   }
 
   QProcess check;
+  check.setEnvironment(WriterWord::HelperEnvironment());
   check.start(helper, {QStringLiteral("--check")});
   if (!check.waitForStarted(kCheckTimeoutMs))
     return {false, QStringLiteral("Модуль связи с LibreOffice Writer не запускается: %1")

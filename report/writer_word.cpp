@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcessEnvironment>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -68,8 +69,14 @@ class Child {
 
   // `stdio` becomes the child's standard input and output (-1: /dev/null); its standard error is
   // ours unless `quiet`. No other descriptor of ours is passed on.
+  // `environment`, when given, replaces ours ("NAME=value" each).
   bool Start(const QString& program, const QStringList& args, int stdio, bool quiet,
-             QString* error) {
+             QString* error, const QStringList& environment = {}) {
+    std::vector<std::string> env;
+    for (const QString& e : environment) env.push_back(QFile::encodeName(e).toStdString());
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     std::vector<std::string> strings{QFile::encodeName(program).toStdString()};
     for (const QString& a : args) strings.push_back(a.toLocal8Bit().toStdString());
     std::vector<char*> argv;
@@ -101,7 +108,8 @@ class Child {
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, strings[0].c_str(), &actions, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, strings[0].c_str(), &actions, &attr, argv.data(),
+                               environment.isEmpty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
@@ -332,7 +340,7 @@ class WriterWord::Impl {
                                               "Writer: %1")
                                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
     QString error;
-    const bool started = helper_.Start(path, {}, fds[1], false, &error);
+    const bool started = helper_.Start(path, {}, fds[1], false, &error, HelperEnvironment());
     close(fds[1]);
     if (!started) {
       close(fds[0]);
@@ -452,6 +460,19 @@ WriterWord::WriterWord(PictureClipboard& clipboard, WriterWordOptions options)
     : impl_(std::make_unique<Impl>(clipboard, std::move(options))) {}
 
 WriterWord::~WriterWord() = default;
+
+QStringList WriterWord::HelperEnvironment() {
+#ifdef KD735_LO_PROGRAM_DIR
+  const QString folder = QStringLiteral(KD735_LO_PROGRAM_DIR);
+#else
+  const QString folder = QStringLiteral("/usr/lib/libreoffice/program");
+#endif
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  const QString before = env.value(QStringLiteral("LD_LIBRARY_PATH"));
+  env.insert(QStringLiteral("LD_LIBRARY_PATH"),
+             before.isEmpty() ? folder : folder + QLatin1Char(':') + before);
+  return env.toStringList();
+}
 
 QString WriterWord::FindHelper(const QString& configured) {
   if (!configured.isEmpty()) return IsProgram(configured) ? configured : QString();

@@ -45,6 +45,9 @@ class WriterWord final : public WordAutomation {
   WriterWord(const WriterWord&) = delete;
   WriterWord& operator=(const WriterWord&) = delete;
 
+  // The environment the helper runs in: LibreOffice's program folder first in LD_LIBRARY_PATH,
+  // where its UNO libraries must come from.
+  static QStringList HelperEnvironment();
   // The helper program: `configured` when it is one, else kd735_writer beside the running
   // program, in <program folder>/../lib/kd735/, or where this build made it. Empty: none.
   static QString FindHelper(const QString& configured = {});
