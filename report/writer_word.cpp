@@ -3,10 +3,10 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcessEnvironment>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -70,8 +70,8 @@ class Child {
   // `stdio` becomes the child's standard input and output (-1: /dev/null); its standard error is
   // ours unless `quiet`. No other descriptor of ours is passed on.
   // `environment`, when given, replaces ours ("NAME=value" each).
-  bool Start(const QString& program, const QStringList& args, int stdio, bool quiet,
-             QString* error, const QStringList& environment = {}) {
+  bool Start(const QString& program, const QStringList& args, int stdio, bool quiet, QString* error,
+             const QStringList& environment = {}) {
     std::vector<std::string> env;
     for (const QString& e : environment) env.push_back(QFile::encodeName(e).toStdString());
     std::vector<char*> envp;

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -97,7 +99,15 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
             : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   }
   if (!environment_.openPath) environment_.openPath = OpenWithDesktop;
-  if (!environment_.engine) environment_.engine = DocxEngine(environment_.openPath);
+  // Writer drives the report live when it can be started; otherwise the .docx engine does.
+  if (environment_.engine) {
+    writer_ = {false, QStringLiteral("не используется")};
+    backend_ = WordBackend::kDocx;
+  } else {
+    environment_.engine = DocxEngine(environment_.openPath);
+    writer_ = CheckWordBackend(WordBackend::kWriter);
+    backend_ = writer_.available ? WordBackend::kWriter : WordBackend::kDocx;
+  }
 
   BuildLeftColumn();
 
@@ -125,15 +135,27 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
                   QSize(kClientSize.width(),
                         kClientSize.height() + (simulated ? menuBar()->sizeHint().height() : 0)));
 
-  ReportSession::Handlers handlers;
-  handlers.showMessage = [this](const ReportMessage& m) {
+  sessionHandlers_.showMessage = [this](const ReportMessage& m) {
     if (!closing_) ShowMessageBox(this, BoxFor(m.kind), m.text);
   };
-  handlers.setStatus = [this](const QString& text) { ReportStatusBar->SetPanelText(0, text); };
-  handlers.pictureCopied = [](const QImage& picture) {
+  sessionHandlers_.setStatus = [this](const QString& text) {
+    ReportStatusBar->SetPanelText(0, text);
+  };
+  sessionHandlers_.pictureCopied = [](const QImage& picture) {
     QApplication::clipboard()->setImage(picture);
   };
-  session_ = std::make_unique<ReportSession>(environment_.engine, handlers);
+  MakeSession(backend_);
+  // The choice shows the engine in use; Writer can be chosen only where it can be started.
+  if (auto* items = qobject_cast<QStandardItemModel*>(WordEngineComboBox->model())) {
+    QStandardItem* writer = items->item(1);
+    writer->setEnabled(writer_.available);
+    writer->setToolTip(writer_.available
+                           ? QStringLiteral("Отчет строится в LibreOffice Writer у вас на глазах")
+                           : QStringLiteral("LibreOffice Writer недоступен: ") + writer_.reason);
+  }
+  WordEngineComboBox->setCurrentIndex(WordEngineComboBox->findData(int(backend_)));
+  connect(WordEngineComboBox, &QComboBox::currentIndexChanged, this,
+          &TMainForm::WordEngineComboBoxChange);
 
   FormCreate();
 }
@@ -141,6 +163,18 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
 TMainForm::~TMainForm() {
   closing_ = true;
   session_.reset();  // the action under way ends first; its engine goes on its own thread
+}
+
+void TMainForm::MakeSession(WordBackend backend) {
+  session_.reset();  // an engine of the other kind goes, on its own thread
+  backend_ = backend;
+  ReportSession::EngineFactory factory = environment_.engine;
+  if (backend == WordBackend::kWriter) {
+    factory = [](PictureClipboard& clipboard, ReportSession::OwnerCall) {
+      return CreateWordAutomation(WordBackend::kWriter, clipboard);
+    };
+  }
+  session_ = std::make_unique<ReportSession>(factory, sessionHandlers_);
 }
 
 void TMainForm::BuildLeftColumn() {

@@ -12,9 +12,11 @@
 #include "link/file_reading.h"
 #include "report/report_session.h"
 #include "report/report_settings.h"
+#include "report/word_backend.h"
 
 class QAbstractButton;
 class QCheckBox;
+class QComboBox;
 class QFontDialog;
 class QFrame;
 class QGroupBox;
@@ -71,6 +73,7 @@ class TMainForm final : public TPanelForm {
   const InstrumentFileReader* Reader() const { return reader_.get(); }
   // Actions of the report not yet finished.
   int PendingReportActions() const { return session_ ? session_->Pending() : 0; }
+  WordBackend Backend() const { return backend_; }
 
   // Handlers, named after their control and event.
   void FormCreate();
@@ -95,6 +98,7 @@ class TMainForm final : public TPanelForm {
   void FontBitBtnClick();
   void OpenReportClick();
   void OpenReportFolderClick();
+  void WordEngineComboBoxChange(int index);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -112,6 +116,7 @@ class TMainForm final : public TPanelForm {
   void ShowReportFile(const QString& path);
   void SendFromList(bool all);
   void BringToFront();
+  void MakeSession(WordBackend backend);
   QListView* ListView(ListKind kind) const;
   int SelectedRow(ListKind kind) const;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -122,6 +127,9 @@ class TMainForm final : public TPanelForm {
   ListKind currentList_ = ListKind::Measure;
   std::unique_ptr<InstrumentFileReader> reader_;
   std::unique_ptr<ReportSession> session_;
+  ReportSession::Handlers sessionHandlers_;
+  WordBackend backend_ = WordBackend::kDocx;
+  WordBackendAvailability writer_;
   Description shown_;                                // the description in RichEdit
   QImage viewImage_;                                 // the picture in ViewFileImage
   const TKD735FileContent* shownContent_ = nullptr;  // for redrawing on the inversion box
@@ -142,6 +150,7 @@ class TMainForm final : public TPanelForm {
   QLineEdit* TMPNameEdit = nullptr;
   QPushButton* CreateWordDocBitBtn = nullptr;
   QPushButton* CloseWordDocsBitBtn = nullptr;
+  QComboBox* WordEngineComboBox = nullptr;
   TPBSpinEdit* DocNumPBSpinEdit = nullptr;
   QCheckBox* DocNumIncrementCheckBox = nullptr;
   QCheckBox* DocNumberInsertCheckBox = nullptr;

@@ -1,6 +1,7 @@
 // The settings page: the template, the Word actions, the report options and the block font; and
 // the sending of files from the lists.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -69,7 +71,20 @@ void TMainForm::BuildSettingsPage() {
   connect(CloseWordDocsBitBtn, &QPushButton::clicked, this, &TMainForm::CloseWordDocsBitBtnClick);
   wordRow->addWidget(CreateWordDocBitBtn);
   wordRow->addWidget(CloseWordDocsBitBtn);
+  // Which program makes the report: chosen for this run only.
+  auto* engineLabel = new QLabel(QStringLiteral("Отчет в:"), page);
+  WordEngineComboBox = new QComboBox(page);
+  NameControl(WordEngineComboBox, "WordEngineComboBox", QStringLiteral("Программа отчета"));
+  WordEngineComboBox->addItem(WordBackendName(WordBackend::kDocx), int(WordBackend::kDocx));
+  WordEngineComboBox->addItem(WordBackendName(WordBackend::kWriter), int(WordBackend::kWriter));
+  WordEngineComboBox->setItemData(0,
+                                  QStringLiteral("Отчет пишется в файл .docx; его можно открыть "
+                                                 "в программе для таких файлов"),
+                                  Qt::ToolTipRole);
+  engineLabel->setBuddy(WordEngineComboBox);
   wordRow->addStretch(1);
+  wordRow->addWidget(engineLabel);
+  wordRow->addWidget(WordEngineComboBox);
   layout->addLayout(wordRow);
 
   // Where the report goes, and a way to open it.
@@ -308,11 +323,28 @@ void TMainForm::FontBitBtnClick() {
   FontItalicCheckBox->setChecked(chosen.italic);
 }
 
+void TMainForm::WordEngineComboBoxChange(int index) {
+  const auto chosen = WordBackend(WordEngineComboBox->itemData(index).toInt());
+  if (chosen == backend_) return;
+  if (PendingReportActions() > 0) {
+    // The engine at work finishes first.
+    const QSignalBlocker quiet(WordEngineComboBox);
+    WordEngineComboBox->setCurrentIndex(WordEngineComboBox->findData(int(backend_)));
+    ShowMessageBox(this, BoxKind::kInformation,
+                   QStringLiteral("Дождитесь окончания работы с отчетом."));
+    return;
+  }
+  MakeSession(chosen);
+  ShowReportFile(QString());
+  ReportFileLabel->setText(QStringLiteral("Отчет: документ еще не создан"));
+}
+
 void TMainForm::ShowReportFile(const QString& path) {
   reportPath_ = path;
   const bool file = !path.isEmpty();
   ReportFileLabel->setText(file ? QStringLiteral("Отчет: ") + QDir::toNativeSeparators(path)
-                                : QStringLiteral("Отчет: документ открыт в программе отчета"));
+                                : QStringLiteral("Отчет: документ открыт в ") +
+                                      WordBackendName(backend_));
   ReportFileLabel->setToolTip(QDir::toNativeSeparators(path));
   OpenReportButton->setEnabled(file);
   OpenReportFolderButton->setEnabled(file);

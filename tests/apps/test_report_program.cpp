@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
@@ -147,6 +148,10 @@ TEST_F(ReportProgramTest, PagesStartWithTheirDefaults) {
   EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage().pixel(60, 30), qRgb(255, 255, 255));
   EXPECT_TRUE(Find<QLineEdit>("TMPNameEdit")->text().endsWith(QStringLiteral("Sample_KD735.docx")));
   EXPECT_TRUE(QFileInfo::exists(Find<QLineEdit>("TMPNameEdit")->text()));
+  // The engine given is the one in use; Writer is not offered then.
+  auto* engine = Find<QComboBox>("WordEngineComboBox");
+  EXPECT_EQ(engine->currentText(), WordBackendName(WordBackend::kDocx));
+  EXPECT_EQ(form_->Backend(), WordBackend::kDocx);
   // Every option at its default, whatever an earlier run chose.
   EXPECT_EQ(form_->Settings(), ReportSettings{});
   EXPECT_EQ(form_->Settings().bscan.tablePosition, 2);
@@ -556,6 +561,20 @@ TEST_F(ReportProgramTest, CreatingTheDocumentThenSendingAllFilesFillsTheTable) {
   Find<QPushButton>("OpenReportButton")->click();
   Find<QPushButton>("OpenReportFolderButton")->click();
   EXPECT_EQ(opened_, (QStringList{report, QFileInfo(report).absolutePath()}));
+}
+
+// Without an engine given, Writer is used exactly when it can be started, and the user may
+// choose the .docx engine instead for the rest of the run.
+TEST(ReportProgramEngine, WriterWhereItCanBeStartedAndTheChoiceIsTheUsers) {
+  ProgramRig rig(Which::kReport);
+  auto* form = static_cast<TMainForm*>(rig.main);
+  auto* engine = form->findChild<QComboBox*>(QStringLiteral("WordEngineComboBox"));
+  ASSERT_TRUE(engine);
+  const bool writer = CheckWordBackend(WordBackend::kWriter).available;
+  EXPECT_EQ(form->Backend(), writer ? WordBackend::kWriter : WordBackend::kDocx);
+  EXPECT_EQ(engine->currentText(), WordBackendName(form->Backend()));
+  engine->setCurrentIndex(engine->findData(int(WordBackend::kDocx)));
+  EXPECT_EQ(form->Backend(), WordBackend::kDocx);
 }
 
 TEST_F(ReportProgramTest, WordActionsWithoutATemplateOrDocumentSayWhy) {
