@@ -3,7 +3,9 @@
 // look at one of each, make the document, send all files, and (with --shots) take pictures of
 // the windows and of the finished report's first page. Prints the program time of the run.
 //
-//   kd735_walkthrough [--files N] [--shots FOLDER]
+//   kd735_walkthrough [--files N] [--shots FOLDER] [--writer]
+// With --writer the report is made in a visible LibreOffice Writer (which must be installed), and
+// the picture shows the program beside Writer's window.
 // Run under Xvfb with a window manager for pictures with captions (scripts/walkthrough.sh).
 
 #include <QAbstractButton>
@@ -26,6 +28,7 @@
 
 #include "apps/report/report_program.h"
 #include "report/docx_word.h"
+#include "report/word_backend.h"
 #include "sim/simulated_bus.h"
 
 namespace {
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
   int files = 20;
   QString shots;
   const QStringList args = app.arguments();
+  const bool writer = args.contains(QStringLiteral("--writer"));
   for (qsizetype i = 1; i + 1 < args.size(); ++i) {
     if (args[i] == QLatin1String("--files")) files = args[i + 1].toInt();
     if (args[i] == QLatin1String("--shots")) shots = args[i + 1];
@@ -88,12 +92,14 @@ int main(int argc, char** argv) {
   env.dialogFolder = work.path();
   const QString reports = shots.isEmpty() ? work.filePath(QStringLiteral("reports")) : work.path();
   env.openPath = [](const QString&) { return true; };
-  env.engine = [reports](PictureClipboard& clipboard, ReportSession::OwnerCall) {
-    DocxWordOptions d;
-    d.reportsFolder = reports;
-    d.openFile = [](const QString&) { return true; };
-    return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, d));
-  };
+  if (!writer) {
+    env.engine = [reports](PictureClipboard& clipboard, ReportSession::OwnerCall) {
+      DocxWordOptions d;
+      d.reportsFolder = reports;
+      d.openFile = [](const QString&) { return true; };
+      return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, d));
+    };
+  }
 
   // Any box the run meets is a failure of the run: noted and closed.
   QStringList boxes;
@@ -110,10 +116,16 @@ int main(int argc, char** argv) {
   clock.start();
   report_app::ReportProgram program(bus, &bus, env);
   report_app::TMainForm& form = program.MainForm();
+  if (writer && form.Backend() != WordBackend::kWriter) {
+    Out() << "LibreOffice Writer cannot be used here\n";
+    return 1;
+  }
   auto find = [&form](const char* name) {
     return form.findChild<QAbstractButton*>(QString::fromLatin1(name));
   };
-  auto list = [&form](const char* name) { return form.findChild<QListView*>(QString::fromLatin1(name)); };
+  auto list = [&form](const char* name) {
+    return form.findChild<QListView*>(QString::fromLatin1(name));
+  };
   auto shoot = [&](const QString& name) {
     if (shots.isEmpty()) return;
     Pump(300);
@@ -150,7 +162,21 @@ int main(int argc, char** argv) {
   sendAll("BScanListBox");
   pages->setCurrentIndex(0);
   const qint64 s2 = clock.elapsed();
-  shoot(QStringLiteral("kd735_report_settings.png"));
+  if (writer) {
+    // The program on the left, Writer with the report on the right, as a user would arrange them.
+    form.move(0, 0);
+    Pump(500);
+    const QString placed = QStringLiteral(
+        "xdotool search --onlyvisible --name 'LibreOffice Writer' | tail -1 | "
+        "xargs -I{} xdotool windowmove {} 800 0 windowsize {} 800 880");
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), placed});
+    Pump(2500);
+    if (!shots.isEmpty())
+      form.screen()->grabWindow(0).save(
+          QDir(shots).filePath(QStringLiteral("kd735_report_writer.png")));
+  } else {
+    shoot(QStringLiteral("kd735_report_settings.png"));
+  }
   shotMs += clock.elapsed() - s2;
   const qint64 totalMs = clock.elapsed() - shotMs;
   const QString report = form.ReportPath();
@@ -166,10 +192,11 @@ int main(int argc, char** argv) {
   if (!shots.isEmpty() && !report.isEmpty()) {
     const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
     if (!soffice.isEmpty()) {
-      QProcess::execute(soffice, {QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                                  QStringLiteral("-env:UserInstallation=file://") + work.filePath("lo"),
-                                  QStringLiteral("--convert-to"), QStringLiteral("pdf"),
-                                  QStringLiteral("--outdir"), work.path(), report});
+      QProcess::execute(soffice,
+                        {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                         QStringLiteral("-env:UserInstallation=file://") + work.filePath("lo"),
+                         QStringLiteral("--convert-to"), QStringLiteral("pdf"),
+                         QStringLiteral("--outdir"), work.path(), report});
       const QString pdf = work.filePath(QFileInfo(report).completeBaseName() + ".pdf");
       QProcess::execute(QStringLiteral("pdftoppm"),
                         {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
@@ -177,13 +204,15 @@ int main(int argc, char** argv) {
                          QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
                          QDir(shots).filePath(QStringLiteral("kd735_report_document"))});
       QProcess pdftotext;
-      pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+      pdftotext.start(QStringLiteral("pdftotext"),
+                      {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
       pdftotext.waitForFinished();
       const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
-      Out() << "report PDF shows 0001: " << text.contains("0001") << ", KD735 N 00123: "
-            << text.contains("KD735 N 00123") << ", PIPE0020: " << text.contains("PIPE0020") << '\n';
+      Out() << "report PDF shows 0001: " << text.contains("0001")
+            << ", KD735 N 00123: " << text.contains("KD735 N 00123")
+            << ", PIPE0020: " << text.contains("PIPE0020") << '\n';
     }
   }
   Out().flush();
-  return boxes.isEmpty() && !report.isEmpty() ? 0 : 1;
+  return boxes.isEmpty() && (writer || !report.isEmpty()) ? 0 : 1;
 }
