@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libumockdev-dev umockdev
   python3 python3-docx
+  clang-14 libclang-rt-14-dev libtsan2
 )
 
 missing=()
