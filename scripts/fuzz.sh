@@ -2,17 +2,19 @@
 # Builds the libFuzzer targets (build/fuzz, clang) and runs each over its seeds in fuzz/corpus.
 #   scripts/fuzz.sh               a fixed number of inputs per target, fixed seed (what CI runs)
 #   scripts/fuzz.sh --time S [T]  each target (or only T) for S seconds, keeping what it finds
+#   scripts/fuzz.sh --runs N [T]  each target (or only T) for N inputs, keeping what it finds
 # A crash, a sanitizer report, a broken rule or a slow input fails the run; the input that did it
 # is left in build/fuzz/artifacts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=""
+inputs=""
 only=""
-if [ "${1:-}" = "--time" ]; then
-  seconds=$2
-  only=${3:-}
-fi
+case "${1:-}" in
+  --time) seconds=$2 only=${3:-} ;;
+  --runs) inputs=$2 only=${3:-} ;;
+esac
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DKD735_FUZZ=ON -DKD735_BUILD_TESTS=OFF -DKD735_BUILD_BENCH=OFF \
@@ -53,6 +55,8 @@ for entry in "${targets[@]}"; do
   [ "$target" = template ] && extra=("$seeds")
   if [ -n "$seconds" ]; then
     limit=(-max_total_time="$seconds")
+  elif [ -n "$inputs" ]; then
+    limit=(-runs="$inputs")
   else
     rm -rf "${work:?}/$target"  # the same inputs on every run
     limit=(-runs="$runs")
