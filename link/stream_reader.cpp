@@ -59,6 +59,10 @@ void TUSB_Thread::StopAndWait() {
   // begun from inside such an event did not always get the hand-off delivered: both threads hung.
   while (!wait(QDeadlineTimer(kHandOffPollMs)))
     QCoreApplication::sendPostedEvents(&handOffTarget_, QEvent::MetaCall);
+  // Setting ended_ is the body's last act on this object's members; reading it orders all of the
+  // body before whatever the caller does next (QThread's own wait uses a lock that tools such as
+  // ThreadSanitizer cannot see in an uninstrumented Qt).
+  (void)ended_.load(std::memory_order_acquire);
 }
 
 void TUSB_Thread::SleepUnlessTerminated(std::chrono::steady_clock::time_point deadline) {

@@ -506,9 +506,11 @@ QString CheckXmlPart(const std::string& data, std::vector<std::uint64_t>* drawin
   if (first != bom && first != std::string::npos && data.compare(first, 5, "<?xml") == 0 &&
       first + 5 < data.size() && std::strchr(" \t\r\n", data[first + 5]))
     return QStringLiteral("объявление XML не в начале");
+  // The flags the document is read with, so that it parses here exactly when it parses there,
+  // and those that keep what they would drop silently: text outside the root and a DTD.
   pugi::xml_document doc;
   const pugi::xml_parse_result r = doc.load_buffer(
-      data.data(), data.size(), pugi::parse_default | pugi::parse_fragment | pugi::parse_doctype,
+      data.data(), data.size(), kParseFlags | pugi::parse_fragment | pugi::parse_doctype,
       pugi::encoding_utf8);
   if (!r)
     return QStringLiteral("%1 (байт %2)").arg(QString::fromUtf8(r.description())).arg(r.offset);
@@ -679,6 +681,10 @@ bool DocxDocument::Init(QString* error) {
     return false;
   }
   mainDir_ = DirOf(mainPart_);
+  if (const std::string rels = RelsPathOf(mainPart_); !FindPart(rels) && !CanAddPart(rels)) {
+    *error = QStringLiteral("часть %1 не может быть создана").arg(PartText(rels));
+    return false;
+  }
   pugi::xml_node root = Xml(mainPart_).document_element();
   if (!IsName(root, "w:document") || std::strcmp(root.attribute("xmlns:w").value(), kWordNs) != 0 ||
       !root.child("w:body")) {
@@ -705,6 +711,29 @@ bool DocxDocument::Init(QString* error) {
 DocxDocument::Part* DocxDocument::FindPart(const std::string& name) {
   auto it = index_.find(FoldedName(name));
   return it == index_.end() ? nullptr : it->second;
+}
+
+bool DocxDocument::CanAddPart(const std::string& name) {
+  if (name.empty() || !BadPartName(name).isEmpty() || FindPart(name)) return false;
+  // Neither in a folder that is a part, nor a folder of parts itself.
+  const std::string key = FoldedName(name);
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+    if (index_.count(key.substr(0, slash))) return false;
+  const std::string asFolder = key + '/';
+  return std::none_of(index_.begin(), index_.end(),
+                      [&](const auto& entry) { return entry.first.starts_with(asFolder); });
+}
+
+bool DocxDocument::IsStructuralPart(const std::string& name) {
+  const Part* part = FindPart(name);
+  if (!part) return false;
+  if (part == FindPart(mainPart_) || part == FindPart("[Content_Types].xml") ||
+      FoldedName(name).ends_with(".rels"))
+    return true;
+  for (const char* kind : {"/header", "/footer"})
+    for (const std::string& p : RelatedParts(kind))
+      if (FindPart(p) == part) return true;
+  return false;
 }
 
 DocxDocument::Part& DocxDocument::AddPart(const std::string& name, std::string data) {
@@ -811,6 +840,9 @@ std::vector<std::string> DocxDocument::RelatedParts(const char* typeSuffix) {
 pugi::xml_node DocxDocument::SettingsRoot() {
   if (!settingsPart_.empty()) return Xml(settingsPart_).child("w:settings");
   std::vector<std::string> found = RelatedParts("/settings");
+  // Never the document itself, its relationships, content types, headers or footers: starting a
+  // settings part afresh would wipe them.
+  std::erase_if(found, [this](const std::string& part) { return IsStructuralPart(part); });
   if (!found.empty()) {
     settingsPart_ = found.front();
     pugi::xml_document& xml = Xml(settingsPart_);
@@ -829,21 +861,30 @@ pugi::xml_node DocxDocument::SettingsRoot() {
     relsRoot.append_attribute("xmlns") = kRelsNs;
   }
   std::string name;
+  pugi::xml_node rel;
   for (pugi::xml_node r : relsRoot.children("Relationship")) {
     if (EndsWith(r.attribute("Type").value(), "/settings") &&
         std::strcmp(r.attribute("TargetMode").value(), "External") != 0) {
+      rel = r;
       name = ResolveTarget(mainDir_, r.attribute("Target").value());
+      // A target that names a folder, or a place no part may have, is pointed elsewhere.
+      if (!CanAddPart(name)) name.clear();
       break;
     }
   }
   if (name.empty()) {
     name = mainDir_ + "settings.xml";
-    for (int n = 2; FindPart(name); ++n) name = mainDir_ + "settings" + std::to_string(n) + ".xml";
-    const std::string id = NewRelationshipId(relsRoot);
-    pugi::xml_node rel = relsRoot.append_child("Relationship");
-    rel.append_attribute("Id") = id.c_str();
-    rel.append_attribute("Type") = (std::string(kRelTypeBase) + "settings").c_str();
-    rel.append_attribute("Target") = name.substr(mainDir_.size()).c_str();
+    for (int n = 2; !CanAddPart(name); ++n)
+      name = mainDir_ + "settings" + std::to_string(n) + ".xml";
+    if (!rel) {
+      const std::string id = NewRelationshipId(relsRoot);
+      rel = relsRoot.append_child("Relationship");
+      rel.append_attribute("Id") = id.c_str();
+      rel.append_attribute("Type") = (std::string(kRelTypeBase) + "settings").c_str();
+    }
+    pugi::xml_attribute target = rel.attribute("Target");
+    if (!target) target = rel.append_attribute("Target");
+    target.set_value(name.substr(mainDir_.size()).c_str());
     Touch(rels);
   }
   pugi::xml_node root = NewSettings(Xml(name));
@@ -1277,10 +1318,12 @@ pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
     }
     pngTypeKnown_ = true;
   }
+  // In the media folder; beside the main part should a part of the template be called "media".
+  const std::string folder = CanAddPart(mainDir_ + "media/x") ? mainDir_ + "media/" : mainDir_;
   std::string media;
   do {
-    media = mainDir_ + "media/kd735_image" + std::to_string(nextMediaNumber_++) + ".png";
-  } while (FindPart(media));
+    media = folder + "kd735_image" + std::to_string(nextMediaNumber_++) + ".png";
+  } while (!CanAddPart(media));
   AddPart(media, std::string(png.constData(), png.size())).store = true;
 
   const std::string id = NewRelationshipId(root);

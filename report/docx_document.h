@@ -88,6 +88,11 @@ class DocxDocument {
   DocxDocument() = default;
   bool Init(QString* error);
   Part* FindPart(const std::string& name);
+  // True when a new part may take the name: a valid part name, no part yet, and neither inside a
+  // folder that is a part nor a folder of parts itself.
+  bool CanAddPart(const std::string& name);
+  // The main part, the content types, a relationships part, a header or a footer.
+  bool IsStructuralPart(const std::string& name);
   Part& AddPart(const std::string& name, std::string data);
   pugi::xml_document& Xml(const std::string& name);
   void Touch(const std::string& name);

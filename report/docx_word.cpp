@@ -120,7 +120,8 @@ WordStatus DocxWord::ReadTemplate(const QString& templatePath, QByteArray* bytes
   return {};
 }
 
-WordStatus DocxWord::ConvertWord97(const QString& templatePath, QString* converted) {
+WordStatus DocxWord::ConvertWord97(const QString& templatePath, const QByteArray& bytes,
+                                   QString* converted) {
   const QFileInfo info(templatePath);
   const QString key =
       QStringLiteral("%1|%2|%3")
@@ -145,10 +146,12 @@ WordStatus DocxWord::ConvertWord97(const QString& templatePath, QString* convert
   const QString stem = QStringLiteral("template%1").arg(converted_.size() + 1);
   const QString input = workDir_->filePath(stem + QStringLiteral(".doc"));
   const QString outDir = workDir_->filePath(QStringLiteral("converted"));
-  QFile::remove(input);
-  if (!QFile::copy(templatePath, input) || !QDir().mkpath(outDir))
-    return WordStatus::Error(QStringLiteral("Не удается скопировать шаблон %1 для преобразования.")
-                                 .arg(QDir::toNativeSeparators(templatePath)));
+  const FileWriteResult copied = WriteFileAtomically(input, bytes, {templatePath});
+  if (!copied || !QDir().mkpath(outDir))
+    return WordStatus::Error(
+        QStringLiteral("Не удается скопировать шаблон %1 для преобразования: %2.")
+            .arg(QDir::toNativeSeparators(templatePath),
+                 copied ? QDir::toNativeSeparators(outDir) : copied.message()));
 
   QProcess soffice;
   soffice.setProgram(options_.soffice);
@@ -203,7 +206,7 @@ WordStatus DocxWord::DocumentsAdd(const QString& templatePath, bool newTemplate)
   if (auto s = ReadTemplate(templatePath, &bytes); !s) return s;
   if (bytes.startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1"))) {
     QString converted;
-    if (auto s = ConvertWord97(templatePath, &converted); !s) return s;
+    if (auto s = ConvertWord97(templatePath, bytes, &converted); !s) return s;
     if (auto s = ReadTemplate(converted, &bytes); !s) return s;
   } else if (!bytes.startsWith("PK")) {
     return WordStatus::Error(QStringLiteral("Файл %1 не является документом Word (.docx или .doc).")

@@ -93,7 +93,9 @@ class DocxWord final : public WordAutomation {
   WordStatus SaveAll();
   WordStatus SaveDocument(OpenDocument& doc);
   WordStatus ReadTemplate(const QString& templatePath, QByteArray* bytes);
-  WordStatus ConvertWord97(const QString& templatePath, QString* converted);
+  // `bytes` are the template's, as read.
+  WordStatus ConvertWord97(const QString& templatePath, const QByteArray& bytes,
+                           QString* converted);
   WordStatus ApplyFont(const DocxRunFormat& change);
   QString NewDocumentPath(const QString& templatePath);
   QByteArray EncodePng(const QImage& picture);

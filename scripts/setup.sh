@@ -15,6 +15,7 @@ packages=(
   # the LibreOffice Writer engine: Writer (the headless variant unless the desktop one is there;
   # the two exclude each other), the UNO SDK for its helper, pdftotext for the tests
   "libreoffice-writer-nogui|libreoffice-writer" libreoffice-dev libreoffice-dev-common poppler-utils
+  clang-14 libclang-rt-14-dev libtsan2
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

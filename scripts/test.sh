@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, build and the whole test suite: once as built, once more under ASan+UBSan.
+# Set-up, build and the whole test suite: once as built, once more under ASan+UBSan; then the
+# threaded tests under ThreadSanitizer and every fuzz target for a fixed number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,3 +19,13 @@ ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:${ASAN_OPTIONS:-}" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:${LSAN_OPTIONS:-}" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+# The tests labelled "tsan" (those whose code runs threads), and only their executables.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKD735_TSAN=ON \
+  -DKD735_BUILD_BENCH=OFF
+cmake --build build/tsan -j "$jobs" --target kd735_tsan_tests
+TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}" \
+  ctest --test-dir build/tsan -L tsan --output-on-failure -j "$jobs"
+
+# Each fuzz target over its seeds, a fixed number of inputs with a fixed seed.
+scripts/fuzz.sh

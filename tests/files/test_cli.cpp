@@ -155,6 +155,19 @@ TEST_F(Cli, InputMessagesNameTheFileAndTheRealReason) {
     EXPECT_TRUE(r.err.startsWith(u"kd735: "_s + c.path + u": "_s + c.reason))
         << r.err.toStdString();
   }
+
+  // A file the user may not read; root reads everything, so the tool then runs as nobody.
+  ASSERT_EQ(::chmod(QFile::encodeName(measure_).constData(), 0), 0);
+  const CliRun denied = testing::RunKd735({u"describe"_s, measure_}, [](QProcess& p) {
+    if (::geteuid() != 0) return;
+    p.setChildProcessModifier([] {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+    });
+  });
+  EXPECT_EQ(denied.exitCode, 1);
+  EXPECT_TRUE(denied.err.contains(u"kd735: "_s + measure_ + u": "_s +
+                                  testing::FullFolder::ToolReason(EACCES)))
+      << denied.err.toStdString();
 }
 
 // A picture is never written over its input, over a pipe (which would block the tool) or a

@@ -704,6 +704,44 @@ TEST_F(DocxTemplateCheck, NewIdsStayUniqueWhateverTheTemplateUses) {
   EXPECT_EQ(drawingIds.size(), 2u + 3u);
 }
 
+// Found by fuzzing: a settings relationship without a target, or with one that names a folder,
+// must not make a part called "word" (the report would not open again), and must not lose the
+// variables. A relationship that names the document itself must not wipe it.
+TEST_F(DocxTemplateCheck, SettingsRelationshipsThatNameNoPartGetOne) {
+  const std::string rels = source_.raw("word/_rels/document.xml.rels");
+  const std::string original = "Target=\"settings.xml\"";
+  ASSERT_NE(rels.find(original), std::string::npos);
+  for (const char* target : {"", "Target=\"\"", "Target=\"..\"", "Target=\"document.xml\""}) {
+    std::string changed = rels;
+    changed.replace(changed.find(original), original.size(), target);
+    WordStatus s = Add({{"word/_rels/document.xml.rels", changed}});
+    ASSERT_TRUE(s) << target << s.text().toStdString();
+    WordDocumentRef doc;
+    ASSERT_TRUE(word_->ActiveDocument(&doc));
+    ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0009")));
+    ASSERT_TRUE(word_->FieldsUpdate(doc));
+    ASSERT_TRUE(word_->Disconnect());
+    const QString path = word_->DocumentPath(doc);
+    DocxReader r(path);
+    EXPECT_FALSE(r.has("word")) << target;
+    EXPECT_TRUE(r.body()) << target;
+    std::vector<std::string> targets;
+    for (pugi::xml_node rel : r.xml("word/_rels/document.xml.rels").children("Relationship"))
+      if (std::string(rel.attribute("Type").value()).ends_with("/settings"))
+        targets.push_back(rel.attribute("Target").value());
+    ASSERT_EQ(targets.size(), 1u) << target;
+    EXPECT_STREQ(
+        r.xml("word/" + targets[0]).child("w:docVars").child("w:docVar").attribute("w:val").value(),
+        "0009")
+        << target;
+    // The report opens again as a template.
+    ASSERT_TRUE(word_->Connect());
+    s = word_->DocumentsAdd(path, false);
+    EXPECT_TRUE(s) << target << s.text().toStdString();
+    ASSERT_TRUE(word_->Disconnect());
+  }
+}
+
 TEST_F(DocxWordTest, Word97TemplateWithoutLibreOfficeNamesTheProblem) {
   DocxWordOptions options;
   options.reportsFolder = dir_.filePath(QStringLiteral("reports"));
