@@ -1,8 +1,10 @@
 #include "report/report_session.h"
 
 #include <QMetaObject>
-#include <QSemaphore>
 #include <QThread>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "report/docx_word.h"
 
@@ -79,16 +81,29 @@ ReportSession::~ReportSession() {
 
 void ReportSession::CallOwner(const std::function<void()>& function) {
   if (closing_) return;
-  auto finished = std::make_shared<QSemaphore>(0);
+  // The standard library's lock, so that what the function wrote is seen here after the wait
+  // (and race detectors see that too).
+  struct Done {
+    std::mutex mutex;  // guards `finished`
+    std::condition_variable changed;
+    bool finished = false;
+  };
+  auto done = std::make_shared<Done>();
   QMetaObject::invokeMethod(
       this,
-      [function, finished] {
+      [function, done] {
         function();
-        finished->release();
+        {
+          std::lock_guard lock(done->mutex);
+          done->finished = true;
+        }
+        done->changed.notify_all();
       },
       Qt::QueuedConnection);
   // A closing session stops waiting; the queued call then goes with the session.
-  while (!finished->tryAcquire(1, 50))
+  std::unique_lock lock(done->mutex);
+  while (!done->changed.wait_for(lock, std::chrono::milliseconds(50),
+                                 [&] { return done->finished; }))
     if (closing_) return;
 }
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "apps/common/form_kit.h"
+#include "files/file_record.h"
 
 namespace kd735 {
 
@@ -110,7 +111,8 @@ TLinkForm::~TLinkForm() { link_.Shutdown(); }
 void TLinkForm::FormCreate() { link_.Start(); }
 
 void TLinkForm::AppendLine(const QString& line) {
-  Memo->appendPlainText(line);
+  // Device strings come from the devices themselves: no control character reaches the screen.
+  Memo->appendPlainText(VisibleText(line));
   QScrollBar* bar = Memo->verticalScrollBar();
   bar->setValue(bar->maximum());
 }
@@ -122,7 +124,7 @@ void TLinkForm::RefillInstruments() {
   }
   const QStringList& items = link_.Instruments();
   for (int i = 0; i < items.size(); ++i) {
-    auto* radio = new QRadioButton(items[i], UDCountRadioGroup);
+    auto* radio = new QRadioButton(VisibleText(items[i]), UDCountRadioGroup);
     radio->setObjectName(QStringLiteral("Instrument%1").arg(i));
     radioButtons_->addButton(radio, i);
     radioLayout_->insertWidget(i, radio);

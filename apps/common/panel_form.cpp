@@ -12,6 +12,7 @@
 
 #include "apps/common/form_kit.h"
 #include "files/bitmap_file.h"
+#include "files/file_record.h"
 #include "link/link_controller.h"
 
 namespace kd735 {
@@ -197,7 +198,7 @@ void TPanelForm::DrawScreenPacket(const Packet& streamPacket) {
 }
 
 void TPanelForm::SetStatusPanel(int panel, const QString& text) {
-  FooterStatusBar->SetPanelText(panel, text);
+  FooterStatusBar->SetPanelText(panel, VisibleText(text));  // panel 0 names the device
 }
 
 void TPanelForm::DXDrawInitialize() { surface_.Initialize(); }

@@ -299,7 +299,8 @@ void TMainForm::AddLocalFile(ListKind kind, const QString& path) {
     ShowMessageBox(this, BoxKind::kError, loaded.error);
     return;
   }
-  AppendEntry(kind, FileListEntry{loaded.entryText, std::move(loaded.content), false});
+  // A file's name is shown by the same rule as the instrument's texts.
+  AppendEntry(kind, FileListEntry{VisibleText(loaded.entryText), std::move(loaded.content), false});
 }
 
 void TMainForm::LoadFileToListClick() {
