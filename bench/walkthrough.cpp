@@ -27,6 +27,7 @@
 #include <cstdio>
 
 #include "apps/report/report_program.h"
+#include "files/bitmap_file.h"
 #include "report/docx_word.h"
 #include "report/word_backend.h"
 #include "sim/simulated_bus.h"
@@ -44,6 +45,12 @@ QTextStream& Out() {
 void Pump(int ms) {
   const auto until = Clock::now() + std::chrono::milliseconds(ms);
   while (Clock::now() < until) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Pictures go through the project's one checked, atomic write too.
+void SavePicture(const QImage& picture, const QString& path) {
+  if (const FileWriteResult written = SaveImageFile(picture, path, "PNG"); !written)
+    Out() << "picture not written: " << written.message() << '\n';
 }
 
 bool PumpUntil(const std::function<bool()>& done, int ms = 60000) {
@@ -74,7 +81,6 @@ int main(int argc, char** argv) {
   const QString path = bus.AttachInstrument(1, QStringLiteral("00123"));
   bus.WithInstrument(path, [files](sim::Instrument& i) {
     auto& store = i.Files(sim::kMeasureKind);
-    const auto first = store;
     store.clear();
     for (int k = 0; k < files; ++k) {
       sim::MeasureFileSpec m;
@@ -130,8 +136,8 @@ int main(int argc, char** argv) {
     if (shots.isEmpty()) return;
     Pump(300);
     QScreen* screen = form.screen();
-    const QPixmap root = screen->grabWindow(0);
-    root.copy(form.frameGeometry()).save(QDir(shots).filePath(name));
+    const QImage window = screen->grabWindow(0).copy(form.frameGeometry()).toImage();
+    SavePicture(window, QDir(shots).filePath(name));
   };
   auto sendAll = [&](const char* listName) {
     QListView* view = list(listName);
@@ -172,8 +178,8 @@ int main(int argc, char** argv) {
     QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), placed});
     Pump(2500);
     if (!shots.isEmpty())
-      form.screen()->grabWindow(0).save(
-          QDir(shots).filePath(QStringLiteral("kd735_report_writer.png")));
+      SavePicture(form.screen()->grabWindow(0).toImage(),
+                  QDir(shots).filePath(QStringLiteral("kd735_report_writer.png")));
   } else {
     shoot(QStringLiteral("kd735_report_settings.png"));
   }

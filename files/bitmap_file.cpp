@@ -4,17 +4,22 @@
 
 namespace kd735 {
 
-QByteArray EncodeBmp(const QImage& picture) {
+QByteArray EncodeImage(const QImage& picture, const char* format) {
   QByteArray bytes;
   QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  // RGB888 gives the plain 24-bit form every viewer reads.
-  if (!picture.convertToFormat(QImage::Format_RGB888).save(&buffer, "BMP")) return {};
+  if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, format)) return {};
   return bytes;
 }
 
-FileWriteResult SaveBmpFile(const QImage& picture, const QString& path) {
-  const QByteArray bytes = EncodeBmp(picture);
+QByteArray EncodeBmp(const QImage& picture) {
+  // RGB888 gives the plain 24-bit form every viewer reads.
+  return EncodeImage(picture.convertToFormat(QImage::Format_RGB888), "BMP");
+}
+
+namespace {
+
+FileWriteResult WriteEncoded(const QByteArray& bytes, const QString& path,
+                             const QStringList& inputs) {
   if (bytes.isEmpty()) {
     FileWriteResult r;
     r.failedAt = FileWriteResult::Stage::kWrite;
@@ -22,7 +27,18 @@ FileWriteResult SaveBmpFile(const QImage& picture, const QString& path) {
     r.path = path;
     return r;
   }
-  return WriteFileAtomically(path, bytes);
+  return WriteFileAtomically(path, bytes, inputs);
+}
+
+}  // namespace
+
+FileWriteResult SaveImageFile(const QImage& picture, const QString& path, const char* format,
+                              const QStringList& inputs) {
+  return WriteEncoded(EncodeImage(picture, format), path, inputs);
+}
+
+FileWriteResult SaveBmpFile(const QImage& picture, const QString& path) {
+  return WriteEncoded(EncodeBmp(picture), path, {});
 }
 
 }  // namespace kd735

@@ -2,7 +2,6 @@
 // number, picture and text lines in each of the first two tables, save, and the result opened
 // again. Input: a .docx (starting "PK"), or its parts as text, each opened by a line
 // "=== <part name>" (easier for the fuzzer to change than a zip archive).
-#include <QBuffer>
 #include <QByteArray>
 #include <QImage>
 
@@ -13,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/bitmap_file.h"
 #include "fuzz/fuzz_check.h"
 #include "report/docx_document.h"
 
@@ -74,11 +74,7 @@ const QByteArray& Png() {
   static const QByteArray png = [] {
     QImage image(134, 70, QImage::Format_RGB32);
     image.fill(Qt::white);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return EncodeImage(image, "PNG");
   }();
   return png;
 }

@@ -1,6 +1,5 @@
 #include "report/docx_word.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -15,6 +14,7 @@
 #include <cmath>
 
 #include "files/atomic_file.h"
+#include "files/bitmap_file.h"
 
 namespace kd735 {
 
@@ -431,10 +431,8 @@ QByteArray DocxWord::EncodePng(const QImage& picture) {
   }
   image.setDotsPerMeterX(3780);  // 96 pixels per inch, the size the picture is shown at
   image.setDotsPerMeterY(3780);
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  if (!image.save(&buffer, "PNG")) return {};
+  const QByteArray png = EncodeImage(image, "PNG");
+  if (png.isEmpty()) return {};
   if (encoded_.size() >= kEncodedPictureCache) encoded_.clear();
   encoded_.insert(key, png);
   return png;

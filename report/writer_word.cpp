@@ -1,6 +1,5 @@
 #include "report/writer_word.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -29,6 +28,7 @@
 #include <unistd.h>
 
 #include "files/atomic_file.h"
+#include "files/bitmap_file.h"
 #include "report/writer_protocol.h"
 
 extern char** environ;
@@ -608,10 +608,8 @@ WordStatus WriterWord::SelectionPaste() {
   QImage picture = clipboard.picture();
   picture.setDotsPerMeterX(3780);  // 96 pixels per inch, the size the picture is shown at
   picture.setDotsPerMeterY(3780);
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  if (!picture.save(&buffer, "PNG"))
+  const QByteArray png = EncodeImage(picture, "PNG");
+  if (png.isEmpty())
     return WordStatus::Error(QStringLiteral("Не удается записать рисунок в формате PNG."));
   return impl_->Op(wp::Encoder()
                        .Op(wp::Op::kPastePicture)

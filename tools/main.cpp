@@ -1,4 +1,3 @@
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -7,6 +6,7 @@
 #include <cstdio>
 
 #include "files/atomic_file.h"
+#include "files/bitmap_file.h"
 #include "files/runtime_folder.h"
 #include "tools/verbs.h"
 
@@ -54,13 +54,7 @@ bool SaveImageFile(const QImage& image, const QString& path, const char* format,
                  ".png)");
     return false;
   }
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, chosen.constData())) {
-    *error = QDir::toNativeSeparators(path) + QStringLiteral(": the picture could not be encoded");
-    return false;
-  }
-  const FileWriteResult written = WriteFileAtomically(path, bytes, inputs);
+  const FileWriteResult written = kd735::SaveImageFile(image, path, chosen.constData(), inputs);
   if (!written) *error = written.message();
   return written.ok();
 }
