@@ -82,30 +82,6 @@ void AppendRtfText(QByteArray& out, const QString& text) {
   }
 }
 
-QString HtmlEscaped(const QString& text) {
-  QString out;
-  out.reserve(text.size());
-  for (const QChar c : text) {
-    switch (c.unicode()) {
-      case u'&':
-        out += u"&amp;";
-        break;
-      case u'<':
-        out += u"&lt;";
-        break;
-      case u'>':
-        out += u"&gt;";
-        break;
-      case u'"':
-        out += u"&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // HTML collapses runs of blanks and drops leading and trailing ones: a blank is written as such
 // only inside the line and after a character other than a plain blank, every other one as a
 // no-break space (so "a  b" becomes "a &nbsp;b").
@@ -119,7 +95,7 @@ QString HtmlLineText(const QString& text) {
     else if (text[i] == u' ')
       out += u"&nbsp;";
     else
-      out += HtmlEscaped(QString(text[i]));
+      out += QString(text[i]).toHtmlEscaped();
     plainBlankBefore = plainBlank;
   }
   return out;
@@ -157,8 +133,9 @@ QByteArray DescriptionRtf(const Description& description, const DescriptionFont&
 
 QString DescriptionHtml(const Description& description, const DescriptionFont& font) {
   const QString paragraphStyle =
-      HtmlEscaped(u"margin:0;font-family:"_s + CssFontFamily(FontFamily(font)) + u";font-size:"_s +
-                  QString::number(HalfPoints(font) / 2.0) + u"pt"_s);
+      (u"margin:0;font-family:"_s + CssFontFamily(FontFamily(font)) + u";font-size:"_s +
+       QString::number(HalfPoints(font) / 2.0) + u"pt"_s)
+          .toHtmlEscaped();
   QString out = u"<html><head><meta charset=\"utf-8\"></head><body>"_s;
   for (const DescriptionLine& line : description.lines) {
     out += u"<p style=\""_s + paragraphStyle + u"\"><span style=\"font-weight:"_s +
