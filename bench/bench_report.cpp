@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "bench/bench_records.h"
 #include "report/docx_word.h"
 #include "report/word_report.h"
 
@@ -18,29 +19,10 @@ class SilentFeedback : public ReportFeedback {
   void SetStatusText(const QString&) override {}
 };
 
-TKD735FileContent SampleMeasurement(int number) {
-  TKD735FileContent c;
-  auto& r = c.record;
-  r[field::kFileKind] = kMeasureKind;
-  r[field::kFileNumber] = static_cast<std::uint8_t>(number & 0xFF);
-  const char name[] = "TEST0001", date[] = "12.03.24 10:15";
-  std::copy(name, name + 8, r.begin() + field::kFileName);
-  std::copy(date, date + 14, r.begin() + field::kDateTimeText);
-  r[field::kMeasureState + 3] = 2;
-  r[field::kThickness + 2] = 0x04;
-  r[field::kThickness + 3] = 0xD2;
-  // A picture of its own for every file: the number's bits in the columns.
-  for (int col = 0; col < 128; ++col) {
-    r[field::kPictureData + 8 * col + col % 8] = 0x81;
-    if ((number >> (col % 16)) & 1) r[field::kPictureData + 8 * col + 3] = 0xFF;
-  }
-  return c;
-}
-
 void Blocks(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   std::vector<TKD735FileContent> files;
-  for (int i = 0; i < count; ++i) files.push_back(SampleMeasurement(i));
+  for (int i = 0; i < count; ++i) files.push_back(bench::SampleMeasurement(i));
   std::vector<const TKD735FileContent*> entries;
   for (const auto& f : files) entries.push_back(&f);
   const QString templatePath = QStringLiteral(KD735_TEMPLATE_DOCX);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_records.h"
 #include "report/docx_word.h"
 #include "report/word_backend.h"
 #include "report/word_report.h"
@@ -27,24 +28,6 @@ class TimingFeedback : public ReportFeedback {
   void SetStatusText(const QString&) override { done.push_back(Clock::now()); }
   std::vector<Clock::time_point> done;
 };
-
-TKD735FileContent Sample(int number) {
-  TKD735FileContent c;
-  auto& r = c.record;
-  r[field::kFileKind] = kMeasureKind;
-  r[field::kFileNumber] = static_cast<std::uint8_t>(number & 0xFF);
-  const char name[] = "TEST0001", date[] = "12.03.24 10:15";
-  std::copy(name, name + 8, r.begin() + field::kFileName);
-  std::copy(date, date + 14, r.begin() + field::kDateTimeText);
-  r[field::kMeasureState + 3] = 2;
-  r[field::kThickness + 2] = 0x04;
-  r[field::kThickness + 3] = 0xD2;
-  for (int col = 0; col < 128; ++col) {
-    r[field::kPictureData + 8 * col + col % 8] = 0x81;
-    if ((number >> (col % 16)) & 1) r[field::kPictureData + 8 * col + 3] = 0xFF;
-  }
-  return c;
-}
 
 // The LibreOffice of the run, started by the first Writer benchmark and ended at exit.
 struct Office {
@@ -69,7 +52,7 @@ Office& TheOffice() {
 void Run(benchmark::State& state, WordBackend backend) {
   const int count = static_cast<int>(state.range(0));
   std::vector<TKD735FileContent> files;
-  for (int i = 0; i < count; ++i) files.push_back(Sample(i));
+  for (int i = 0; i < count; ++i) files.push_back(bench::SampleMeasurement(i));
   std::vector<const TKD735FileContent*> entries;
   for (const auto& f : files) entries.push_back(&f);
 
