@@ -23,34 +23,19 @@
 
 #include "link/usb_bus.h"
 #include "sim/simulated_bus.h"
+#include "tests/common/event_helpers.h"
 
 namespace kd735::gui_test {
 
+// The one QApplication of a window test, headless; closing a window never ends it.
 inline QApplication& App() {
-  static int argc = 1;
-  static char name[] = "gui_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
+  static QApplication& app = [] {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    auto* a = new QApplication(argc, argv);
-    a->setQuitOnLastWindowClosed(false);
-    return a;
+    QApplication& a = testing::App<QApplication>();
+    a.setQuitOnLastWindowClosed(false);
+    return std::ref(a);
   }();
-  return *app;
-}
-
-template <typename Predicate>
-bool PumpUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!done() && std::chrono::steady_clock::now() < until)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
-}
-
-inline void PumpFor(std::chrono::milliseconds time) {
-  const auto until = std::chrono::steady_clock::now() + time;
-  while (std::chrono::steady_clock::now() < until)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return app;
 }
 
 // A bus in front of another that keeps the data of every command packet sent (thread-safe).

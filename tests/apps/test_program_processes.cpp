@@ -13,17 +13,13 @@
 #include <QThread>
 #include <chrono>
 
+#include "tests/common/event_helpers.h"
+
 namespace {
 
 using namespace std::chrono_literals;
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
+using kd735::testing::App;
 
 const QString kReport = QStringLiteral(KD735_REPORT_PROGRAM);
 const QString kVirtual = QStringLiteral(KD735_VIRTUAL_PROGRAM);

@@ -11,6 +11,8 @@
 namespace kd735::gui_test {
 namespace {
 
+using testing::PumpUntil;
+
 using namespace std::chrono_literals;
 
 TEST(ProgramSoak, HundredUnplugsAndReplugsWhileStreamingAndSendingKeys) {

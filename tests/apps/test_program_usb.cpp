@@ -12,6 +12,8 @@
 namespace kd735::gui_test {
 namespace {
 
+using testing::PumpUntil;
+
 TEST(ProgramOverUsb, VirtualProgramDrawsTheStreamAndSendsKeys) {
   App();
   test::UsbTestbed bed;  // before libusb starts

@@ -26,6 +26,9 @@
 namespace kd735::gui_test {
 namespace {
 
+using testing::PumpFor;
+using testing::PumpUntil;
+
 using namespace std::chrono_literals;
 
 const QString kLocation = QStringLiteral("KD735 N 00123");

@@ -33,18 +33,16 @@
 #include "files/viewer.h"
 #include "report/docx_word.h"
 #include "tests/apps/program_rig.h"
+#include "tests/common/file_helpers.h"
 #include "tests/report/docx_reader.h"
 
 namespace kd735::gui_test {
 namespace {
 
+using testing::PumpUntil;
+
 using namespace std::chrono_literals;
 using report_app::TMainForm;
-
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The report program on the simulated instrument, its reports kept in a folder of the test.
 class ReportProgramTest : public ::testing::Test {
@@ -356,7 +354,7 @@ TEST_F(ReportProgramTest, SavedEntriesLoadBackAndWrongSizesAreRefused) {
   const QString saved = dir_.filePath(QStringLiteral("probe1.KDMesuare"));
   watcher_.AnswerFileDialog(saved);
   Trigger(ListKind::Measure, "SaveFileToCatalogPC");
-  ASSERT_EQ(ReadBytes(saved).size(), 2133);
+  ASSERT_EQ(testing::Read(saved).size(), 2133);
 
   watcher_.AnswerFileDialog(saved);
   Trigger(ListKind::Measure, "LoadFileToList");
@@ -458,7 +456,7 @@ TEST_F(ReportProgramTest, TheDescriptionIsCopiedAsRichTextAndSavedAsRtf) {
   const QString rtf = dir_.filePath(QStringLiteral("description.rtf"));
   watcher_.AnswerFileDialog(rtf);
   Action("SaveToRTFFile")->trigger();
-  const QByteArray bytes = ReadBytes(rtf);
+  const QByteArray bytes = testing::Read(rtf);
   ASSERT_TRUE(bytes.startsWith("{\\rtf1\\ansi\\ansicpg1251"));
 
   // LibreOffice reads the same lines back.
@@ -472,7 +470,7 @@ TEST_F(ReportProgramTest, TheDescriptionIsCopiedAsRichTextAndSavedAsRtf) {
                         QStringLiteral("--outdir"), dir_.path(), rtf});
   convert.start();
   ASSERT_TRUE(convert.waitForFinished(120000));
-  QString text = QString::fromUtf8(ReadBytes(dir_.filePath(QStringLiteral("description.txt"))));
+  QString text = QString::fromUtf8(testing::Read(dir_.filePath(QStringLiteral("description.txt"))));
   text.remove(QChar(0xFEFF));
   QStringList lines = text.split(QRegularExpression(QStringLiteral("\r?\n")));
   while (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();

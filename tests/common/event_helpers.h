@@ -8,16 +8,19 @@
 #include "link/command_protocol.h"
 #include "link/usb_bus.h"
 
-// Small helpers shared by the link and bus tests.
+// Small helpers shared by the tests that run an event loop.
 namespace kd735::testing {
 
-// One QCoreApplication for the whole test program.
-inline QCoreApplication& App() {
+// One application object for the whole test program, of the kind its tests need
+// (QCoreApplication, QGuiApplication or QApplication); a program asks for one kind only. It is
+// never destroyed: a QApplication taken apart among the exit's static destructors crashes.
+template <typename Application = QCoreApplication>
+Application& App() {
   static int argc = 1;
   static char name[] = "test";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
+  static Application* app = new Application(argc, argv);
+  return *app;
 }
 
 // Runs the event loop until the condition holds; false after a generous while, so that a fault
@@ -28,6 +31,13 @@ bool PumpUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::se
   while (!done() && std::chrono::steady_clock::now() < until)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   return done();
+}
+
+// Runs the event loop for a while.
+inline void PumpFor(std::chrono::milliseconds time) {
+  const auto until = std::chrono::steady_clock::now() + time;
+  while (std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 // One command packet on a command channel; true when all 64 bytes went out.

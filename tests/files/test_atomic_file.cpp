@@ -15,20 +15,13 @@
 #include <cstring>
 
 #include "files/atomic_file.h"
+#include "tests/common/file_helpers.h"
 
 namespace kd735 {
 namespace {
 
-QByteArray Read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void Put(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using testing::Put;
+using testing::Read;
 
 // Nothing but the named files is left in the folder: no temporary file survives.
 QStringList Entries(const QTemporaryDir& dir) {

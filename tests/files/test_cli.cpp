@@ -14,22 +14,20 @@
 
 #include "files/local_file.h"
 #include "tests/common/cli_runner.h"
+#include "tests/common/file_helpers.h"
 #include "tests/common/full_disk.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
 namespace {
 
+using testing::Read;
+
 using namespace Qt::StringLiterals;
 using testing::CliRun;
 using testing::RecordBuilder;
 
 CliRun Kd735(const QStringList& args) { return testing::RunKd735(args); }
-
-QByteArray Read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 // Only line breaks (and the tab of --styles) may reach the terminal.
 bool HasControlCharacters(const QString& out) {

@@ -5,10 +5,12 @@
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QString>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -163,5 +165,40 @@ class DocxReader {
   std::map<std::string, std::string> parts_;
   std::map<std::string, std::unique_ptr<pugi::xml_document>> docs_;
 };
+
+// What python-docx (Debian's own /usr/bin/python3) reads from a .docx, an independent reader:
+// lines "var NAME VALUE", "row TABLE cell|cell|..." (line breaks in a cell as "/") and
+// "shape WIDTH HEIGHT" (EMU). Nothing when python-docx is not installed; `error` then says so,
+// or holds what went wrong.
+inline std::optional<QStringList> PythonDocxSummary(const QString& path, QString* error) {
+  QProcess probe;
+  probe.start(QStringLiteral("/usr/bin/python3"),
+              {QStringLiteral("-c"), QStringLiteral("import docx")});
+  if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit ||
+      probe.exitCode() != 0) {
+    *error = QStringLiteral("python3-docx is not installed");
+    return std::nullopt;
+  }
+  const char* script = R"(
+import sys, docx
+d = docx.Document(sys.argv[1])
+ns = '{http://schemas.openxmlformats.org/wordprocessingml/2006/main}'
+for v in d.settings.element.iter(ns + 'docVar'):
+    print('var', v.get(ns + 'name'), v.get(ns + 'val'))
+for i, t in enumerate(d.tables):
+    for r in t.rows:
+        print('row', i + 1, '|'.join(c.text.replace('\n', '/') for c in r.cells))
+for s in d.inline_shapes:
+    print('shape', s.width, s.height)
+)";
+  QProcess py;
+  py.start(QStringLiteral("/usr/bin/python3"),
+           {QStringLiteral("-c"), QString::fromUtf8(script), path});
+  if (!py.waitForFinished(60000) || py.exitCode() != 0) {
+    *error = QString::fromUtf8(py.readAllStandardError());
+    return QStringList();
+  }
+  return QString::fromUtf8(py.readAllStandardOutput()).split(u'\n');
+}
 
 }  // namespace kd735::testing

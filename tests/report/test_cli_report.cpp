@@ -10,12 +10,16 @@
 
 #include "files/local_file.h"
 #include "tests/common/cli_runner.h"
+#include "tests/common/file_helpers.h"
 #include "tests/common/full_disk.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
 
 namespace kd735 {
 namespace {
+
+using testing::Put;
+using testing::Read;
 
 using namespace Qt::StringLiterals;
 using testing::CliRun;
@@ -25,17 +29,6 @@ using testing::RecordBuilder;
 const QString kTemplate = QStringLiteral(KD735_TEMPLATE_DOCX);
 
 CliRun Kd735(const QStringList& args) { return testing::RunKd735(args); }
-
-QByteArray Read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void Put(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 class ReportCli : public ::testing::Test {
  protected:

@@ -10,26 +10,15 @@
 
 #include "report/docx_word.h"
 #include "report/report_session.h"
+#include "tests/common/event_helpers.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
 namespace {
 
-QGuiApplication& App() {
-  static int argc = 1;
-  static char name[] = "test";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication app(argc, argv);
-  return app;
-}
+using testing::PumpUntil;
 
-template <typename Predicate>
-bool PumpUntil(Predicate done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done() && std::chrono::steady_clock::now() < until)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
-}
+QGuiApplication& App() { return testing::App<QGuiApplication>(); }
 
 struct Rig {
   QTemporaryDir dir;
