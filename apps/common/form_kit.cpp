@@ -65,40 +65,44 @@ QString MessageLines(const QString& text) {
 void SetApplicationTitle(const QString& title) { TitleStorage() = title; }
 QString ApplicationTitle() { return TitleStorage(); }
 
-void ShowMessageBox(QWidget* parent, BoxKind kind, const QString& text) {
-  QMessageBox box(parent);
+namespace {
+
+// Every box of the programs: its icon and caption, the text with its "\r" line breaks, plain.
+void PrepareBox(QMessageBox& box, QMessageBox::Icon icon, const QString& caption,
+                const QString& text) {
   box.setObjectName(QStringLiteral("MessageBox"));
-  switch (kind) {
-    case BoxKind::kError:
-      box.setIcon(QMessageBox::Critical);
-      box.setWindowTitle(QStringLiteral("Error"));
-      break;
-    case BoxKind::kInformation:
-      box.setIcon(QMessageBox::Information);
-      box.setWindowTitle(QStringLiteral("Information"));
-      break;
-    case BoxKind::kPlain:
-      box.setIcon(QMessageBox::NoIcon);
-      box.setWindowTitle(ApplicationTitle());
-      break;
-    case BoxKind::kApplicationError:
-      box.setIcon(QMessageBox::Critical);
-      box.setWindowTitle(ApplicationTitle());
-      break;
-  }
+  box.setIcon(icon);
+  box.setWindowTitle(caption);
   box.setText(MessageLines(text));
   box.setTextFormat(Qt::PlainText);
+}
+
+}  // namespace
+
+void ShowMessageBox(QWidget* parent, BoxKind kind, const QString& text) {
+  QMessageBox box(parent);
+  switch (kind) {
+    case BoxKind::kError:
+      PrepareBox(box, QMessageBox::Critical, QStringLiteral("Error"), text);
+      break;
+    case BoxKind::kInformation:
+      PrepareBox(box, QMessageBox::Information, QStringLiteral("Information"), text);
+      break;
+    case BoxKind::kPlain:
+      PrepareBox(box, QMessageBox::NoIcon, ApplicationTitle(), text);
+      break;
+    case BoxKind::kApplicationError:
+      PrepareBox(box, QMessageBox::Critical, ApplicationTitle(), text);
+      break;
+  }
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
 }
 
 bool AskYesNo(QWidget* parent, const QString& text, bool errorIcon) {
   QMessageBox box(parent);
-  box.setObjectName(QStringLiteral("MessageBox"));
-  box.setIcon(errorIcon ? QMessageBox::Critical : QMessageBox::Question);
-  box.setWindowTitle(errorIcon ? QStringLiteral("Error") : QStringLiteral("Confirm"));
-  box.setText(MessageLines(text));
-  box.setTextFormat(Qt::PlainText);
+  PrepareBox(box, errorIcon ? QMessageBox::Critical : QMessageBox::Question,
+             errorIcon ? QStringLiteral("Error") : QStringLiteral("Confirm"), text);
   box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);

@@ -1,7 +1,6 @@
 #include "apps/common/link_form.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -11,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "apps/common/form_kit.h"
+#include "apps/common/panel_form.h"
 #include "files/file_record.h"
 
 namespace kd735 {
@@ -38,13 +38,10 @@ void WithButtonDisabled(QPushButton* button, Action action) {
 
 TLinkForm::TLinkForm(UsbBus& bus, LinkController::FrameHandler frames, StatusSink status,
                      bool virtualProgram, QWidget* parent)
-    : QWidget(parent), link_(bus, std::move(frames)), virtualProgram_(virtualProgram) {
-  setObjectName(QStringLiteral("LinkForm"));
-  setWindowTitle(QStringLiteral("События USB "));
-  setFont(PageFont());
-  setAttribute(Qt::WA_QuitOnClose, false);
-  MakeFixedWindow(this, QSize(324, 457));
-
+    : TFixedWindow(QStringLiteral("LinkForm"), QStringLiteral("События USB "), QSize(324, 457),
+                   parent),
+      link_(bus, std::move(frames)),
+      virtualProgram_(virtualProgram) {
   UDCountRadioGroup = new QGroupBox(QStringLiteral("Подключенные приборы КД735"), this);
   UDCountRadioGroup->setObjectName(QStringLiteral("UDCountRadioGroup"));
   UDCountRadioGroup->setGeometry(4, 4, 200, 120);
@@ -154,17 +151,14 @@ void TLinkForm::ClearMemoBitBtnClick() { link_.ClearLog(); }
 
 void TLinkForm::SpeedButtonClick() { hide(); }
 
-void TLinkForm::closeEvent(QCloseEvent* event) {
-  // The title bar's close box hides the window like "Закрыть"; the link goes on.
-  hide();
-  event->ignore();
-}
-
-void TLinkForm::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (shown_) return;
-  shown_ = true;
-  CentreOnScreen(this);
+std::unique_ptr<TLinkForm> MakeLinkWindow(UsbBus& bus, TPanelForm& main, bool virtualProgram) {
+  auto link = std::make_unique<TLinkForm>(
+      bus, [&main](const Packet& packet) { main.DrawScreenPacket(packet); },
+      [&main](int panel, const QString& text) { main.SetStatusPanel(panel, text); },
+      virtualProgram);
+  main.SetLink(&link->Link());
+  main.SetLinkWindow(link.get());
+  return link;
 }
 
 }  // namespace kd735

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <QWidget>
 #include <functional>
+#include <memory>
+
+#include "apps/common/fixed_window.h"
 
 #include "link/link_controller.h"
 
@@ -16,7 +18,9 @@ namespace kd735 {
 
 // The link window, "События USB ": the instruments found, the stream controls, the numbered event
 // log. It owns the link; creating it runs the first connection attempt. Closing it only hides it.
-class TLinkForm final : public QWidget {
+class TPanelForm;
+
+class TLinkForm final : public TFixedWindow {
   Q_OBJECT
 
  public:
@@ -42,17 +46,12 @@ class TLinkForm final : public QWidget {
   void SpeedButtonClick();
   void UDCountRadioGroupClick(int index);
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-
  private:
   void RefillInstruments();
   void AppendLine(const QString& line);
 
   LinkController link_;
   bool virtualProgram_;
-  bool shown_ = false;
   QGroupBox* UDCountRadioGroup = nullptr;
   QVBoxLayout* radioLayout_ = nullptr;
   QButtonGroup* radioButtons_ = nullptr;
@@ -65,5 +64,9 @@ class TLinkForm final : public QWidget {
   QPushButton* ClearMemoBitBtn = nullptr;
   QPushButton* SpeedButton = nullptr;
 };
+
+// The link window of a program, drawing on its main window and writing its footer; the main
+// window's keys and "События USB" are bound to it.
+std::unique_ptr<TLinkForm> MakeLinkWindow(UsbBus& bus, TPanelForm& main, bool virtualProgram);
 
 }  // namespace kd735

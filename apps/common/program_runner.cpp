@@ -1,7 +1,6 @@
 #include "apps/common/program_runner.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QTextStream>
 
 #include "apps/common/form_kit.h"
@@ -26,10 +25,7 @@ int RunProgram(int argc, char** argv, const ProgramInfo& info, const ProgramFact
   // Only one program of the family at a time; the other one is left undisturbed.
   InstanceGuard guard;
   if (!guard.Acquire()) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
-                    MessageLines(AlreadyRunningText()), QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("AlreadyRunningBox"));
-    box.exec();
+    ShowMessageBox(nullptr, BoxKind::kInformation, AlreadyRunningText());
     return 0;
   }
 

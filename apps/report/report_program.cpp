@@ -9,12 +9,7 @@ ReportProgram::ReportProgram(UsbBus& bus, sim::SimulatedBus* simulated,
   SetApplicationTitle(ReportProgramInfo().title);
   main_ = std::make_unique<TMainForm>(simulated, std::move(environment));
   main_->show();
-  TMainForm* main = main_.get();
-  link_ = std::make_unique<TLinkForm>(
-      bus, [main](const Packet& packet) { main->DrawScreenPacket(packet); },
-      [main](int panel, const QString& text) { main->SetStatusPanel(panel, text); }, false);
-  main_->SetLink(&link_->Link());
-  main_->SetLinkWindow(link_.get());
+  link_ = MakeLinkWindow(bus, *main_, false);
   main_->SetCloseHandler([this] { Shutdown(); });
 }
 

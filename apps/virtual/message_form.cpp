@@ -1,6 +1,5 @@
 #include "apps/virtual/message_form.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,13 +11,9 @@
 
 namespace kd735::virtual_app {
 
-TUSBMessageForm::TUSBMessageForm(QWidget* parent) : QWidget(parent) {
-  setObjectName(QStringLiteral("USBMessageForm"));
-  setWindowTitle(kScreenMessageCaption.toString());
-  setFont(PageFont());
-  setAttribute(Qt::WA_QuitOnClose, false);
-  MakeFixedWindow(this, QSize(345, 92));
-
+TUSBMessageForm::TUSBMessageForm(QWidget* parent)
+    : TFixedWindow(QStringLiteral("USBMessageForm"), kScreenMessageCaption.toString(),
+                   QSize(345, 92), parent) {
   USBMessageMaskEdit = new QLineEdit(kScreenMessageDefaultText.toString(), this);
   NameControl(USBMessageMaskEdit, "USBMessageMaskEdit", QStringLiteral("Текст сообщения"));
   USBMessageMaskEdit->setMaxLength(kScreenMessageMaxChars);
@@ -52,18 +47,6 @@ void TUSBMessageForm::USBMessageSpeedButtonClick() {
   USBMessageSpeedButton->setEnabled(false);
   if (link_) SendScreenMessage(*link_, TimeSpinEdit->value(), USBMessageMaskEdit->text());
   USBMessageSpeedButton->setEnabled(true);
-}
-
-void TUSBMessageForm::closeEvent(QCloseEvent* event) {
-  hide();
-  event->ignore();
-}
-
-void TUSBMessageForm::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (shown_) return;
-  shown_ = true;
-  CentreOnScreen(this);
 }
 
 }  // namespace kd735::virtual_app

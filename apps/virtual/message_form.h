@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "apps/common/fixed_window.h"
 
 class QLineEdit;
 class QSpinBox;
@@ -14,7 +14,7 @@ namespace kd735::virtual_app {
 
 // The message window: a short text and a time in seconds, sent to be shown on the instrument's
 // own screen. Not modal; closing it only hides it.
-class TUSBMessageForm final : public QWidget {
+class TUSBMessageForm final : public TFixedWindow {
   Q_OBJECT
 
  public:
@@ -23,13 +23,8 @@ class TUSBMessageForm final : public QWidget {
   void SetLink(LinkController* link) { link_ = link; }
   void USBMessageSpeedButtonClick();
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-
  private:
   LinkController* link_ = nullptr;
-  bool shown_ = false;
   QLineEdit* USBMessageMaskEdit = nullptr;
   QSpinBox* TimeSpinEdit = nullptr;
   QPushButton* USBMessageSpeedButton = nullptr;

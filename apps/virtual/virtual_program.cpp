@@ -10,13 +10,8 @@ VirtualProgram::VirtualProgram(UsbBus& bus, sim::SimulatedBus* simulated) {
   main_->show();
   message_ = std::make_unique<TUSBMessageForm>();
   main_->SetMessageWindow(message_.get());
-  TMainForm* main = main_.get();
-  link_ = std::make_unique<TLinkForm>(
-      bus, [main](const Packet& packet) { main->DrawScreenPacket(packet); },
-      [main](int panel, const QString& text) { main->SetStatusPanel(panel, text); }, true);
-  main_->SetLink(&link_->Link());
+  link_ = MakeLinkWindow(bus, *main_, true);
   message_->SetLink(&link_->Link());
-  main_->SetLinkWindow(link_.get());
   main_->SetCloseHandler([this] { Shutdown(); });
 }
 
