@@ -23,6 +23,7 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <QToolButton>
 #include <QUrl>
 
@@ -99,15 +100,17 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
             : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   }
   if (!environment_.openPath) environment_.openPath = OpenWithDesktop;
-  // Writer drives the report live when it can be started; otherwise the .docx engine does.
-  if (environment_.engine) {
-    writer_ = {false, QStringLiteral("не используется")};
-    backend_ = WordBackend::kDocx;
-  } else {
+  // Writer drives the report live when it can be started (found out below, off this thread);
+  // until then, and otherwise, the .docx engine does.
+  const bool lookForWriter = !environment_.engine;
+  if (lookForWriter) {
     environment_.engine = DocxEngine(environment_.openPath);
-    writer_ = CheckWordBackend(WordBackend::kWriter);
-    backend_ = writer_.available ? WordBackend::kWriter : WordBackend::kDocx;
+    writer_ = {false, QStringLiteral("проверяется, можно ли его запустить")};
+  } else {
+    writer_ = {false, QStringLiteral("не используется")};
+    writerChecked_ = true;
   }
+  backend_ = WordBackend::kDocx;
 
   BuildLeftColumn();
 
@@ -145,23 +148,17 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
     QApplication::clipboard()->setImage(picture);
   };
   MakeSession(backend_);
-  // The choice shows the engine in use; Writer can be chosen only where it can be started.
-  if (auto* items = qobject_cast<QStandardItemModel*>(WordEngineComboBox->model())) {
-    QStandardItem* writer = items->item(1);
-    writer->setEnabled(writer_.available);
-    writer->setToolTip(writer_.available
-                           ? QStringLiteral("Отчет строится в LibreOffice Writer у вас на глазах")
-                           : QStringLiteral("LibreOffice Writer недоступен: ") + writer_.reason);
-  }
-  WordEngineComboBox->setCurrentIndex(WordEngineComboBox->findData(int(backend_)));
+  ShowWriterAvailability();
   connect(WordEngineComboBox, &QComboBox::currentIndexChanged, this,
           &TMainForm::WordEngineComboBoxChange);
+  if (lookForWriter) CheckWriter();
 
   FormCreate();
 }
 
 TMainForm::~TMainForm() {
   closing_ = true;
+  if (writerCheck_) writerCheck_->wait();  // the check has its own time limit
   session_.reset();  // the action under way ends first; its engine goes on its own thread
 }
 
@@ -175,6 +172,35 @@ void TMainForm::MakeSession(WordBackend backend) {
     };
   }
   session_ = std::make_unique<ReportSession>(factory, sessionHandlers_);
+}
+
+void TMainForm::CheckWriter() {
+  // Starting the helper takes some tens of milliseconds, and longer on a loaded machine: the
+  // window is up meanwhile.
+  auto result = std::make_shared<WordBackendAvailability>();
+  writerCheck_ = QThread::create([result] { *result = CheckWordBackend(WordBackend::kWriter); });
+  writerCheck_->setParent(this);
+  connect(writerCheck_, &QThread::finished, this, [this, result] {
+    writer_ = *result;
+    writerChecked_ = true;
+    if (writer_.available && !engineSettled_ && PendingReportActions() == 0)
+      MakeSession(WordBackend::kWriter);
+    ShowWriterAvailability();
+  });
+  writerCheck_->start();
+}
+
+void TMainForm::ShowWriterAvailability() {
+  // The choice shows the engine in use; Writer can be chosen only where it can be started.
+  if (auto* items = qobject_cast<QStandardItemModel*>(WordEngineComboBox->model())) {
+    QStandardItem* writer = items->item(1);
+    writer->setEnabled(writer_.available);
+    writer->setToolTip(writer_.available
+                           ? QStringLiteral("Отчет строится в LibreOffice Writer у вас на глазах")
+                           : QStringLiteral("LibreOffice Writer недоступен: ") + writer_.reason);
+  }
+  const QSignalBlocker quiet(WordEngineComboBox);
+  WordEngineComboBox->setCurrentIndex(WordEngineComboBox->findData(int(backend_)));
 }
 
 void TMainForm::BuildLeftColumn() {

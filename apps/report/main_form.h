@@ -28,6 +28,7 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTextEdit;
+class QThread;
 class QToolButton;
 class QWidget;
 
@@ -74,6 +75,8 @@ class TMainForm final : public TPanelForm {
   // Actions of the report not yet finished.
   int PendingReportActions() const { return session_ ? session_->Pending() : 0; }
   WordBackend Backend() const { return backend_; }
+  // Whether it is known yet if LibreOffice Writer can be used (found out off the window's thread).
+  bool WriterChecked() const { return writerChecked_; }
 
   // Handlers, named after their control and event.
   void FormCreate();
@@ -117,6 +120,8 @@ class TMainForm final : public TPanelForm {
   void SendFromList(bool all);
   void BringToFront();
   void MakeSession(WordBackend backend);
+  void CheckWriter();
+  void ShowWriterAvailability();
   QListView* ListView(ListKind kind) const;
   int SelectedRow(ListKind kind) const;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -130,6 +135,9 @@ class TMainForm final : public TPanelForm {
   ReportSession::Handlers sessionHandlers_;
   WordBackend backend_ = WordBackend::kDocx;
   WordBackendAvailability writer_;
+  bool writerChecked_ = false;
+  bool engineSettled_ = false;  // chosen by the user or used: the check then changes nothing
+  QThread* writerCheck_ = nullptr;
   Description shown_;                                // the description in RichEdit
   QImage viewImage_;                                 // the picture in ViewFileImage
   const TKD735FileContent* shownContent_ = nullptr;  // for redrawing on the inversion box

@@ -288,6 +288,7 @@ void TMainForm::SetTMPFileBitBtnClick() {
 }
 
 void TMainForm::CreateWordDocBitBtnClick() {
+  engineSettled_ = true;
   CreateWordDocBitBtn->setEnabled(false);
   std::optional<QString> firstInstrument;
   if (Link() && !Link()->Instruments().isEmpty()) firstInstrument = Link()->Instruments().first();
@@ -301,6 +302,7 @@ void TMainForm::CreateWordDocBitBtnClick() {
 }
 
 void TMainForm::CloseWordDocsBitBtnClick() {
+  engineSettled_ = true;
   CloseWordDocsBitBtn->setEnabled(false);
   session_->CloseDocuments([this](bool) {
     CloseWordDocsBitBtn->setEnabled(true);
@@ -334,6 +336,7 @@ void TMainForm::WordEngineComboBoxChange(int index) {
                    QStringLiteral("Дождитесь окончания работы с отчетом."));
     return;
   }
+  engineSettled_ = true;
   MakeSession(chosen);
   ShowReportFile(QString());
   ReportFileLabel->setText(QStringLiteral("Отчет: документ еще не создан"));
@@ -388,6 +391,7 @@ void TMainForm::SendFromList(bool all) {
     records.push_back(c->record);
   }
   if (records.empty()) return;
+  engineSettled_ = true;
   QListView* view = ListView(kind);
   if (all) view->setEnabled(false);  // until the last block is written or the run stops
   session_->SendFiles(

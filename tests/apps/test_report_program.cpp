@@ -568,6 +568,8 @@ TEST(ReportProgramEngine, WriterWhereItCanBeStartedAndTheChoiceIsTheUsers) {
   auto* form = static_cast<TMainForm*>(rig.main);
   auto* engine = form->findChild<QComboBox*>(QStringLiteral("WordEngineComboBox"));
   ASSERT_TRUE(engine);
+  // Found out off the window's thread: the window is up before it is known.
+  ASSERT_TRUE(PumpUntil([&] { return form->WriterChecked(); }));
   const bool writer = CheckWordBackend(WordBackend::kWriter).available;
   EXPECT_EQ(form->Backend(), writer ? WordBackend::kWriter : WordBackend::kDocx);
   EXPECT_EQ(engine->currentText(), WordBackendName(form->Backend()));
