@@ -75,7 +75,6 @@ class TPanelForm : public QMainWindow {
   // The client area the program lays its controls on.
   QWidget* Client() const { return client_; }
   LinkController* Link() const { return link_; }
-  QCheckBox* InvColorBox() const { return InvColorCheckBox; }
 
   TDXDraw* DXDraw = nullptr;
   QCheckBox* DrawCheckBox = nullptr;

@@ -55,7 +55,6 @@ class InstanceGuard {
   // True when this process now holds the lock, or when no lock can be made at all (the program
   // then runs without the guard). False only when another program of the family holds it.
   bool Acquire();
-  QString LockPath() const { return path_; }
 
  private:
   QString path_;

@@ -23,7 +23,6 @@ class TStatusBar final : public QFrame {
 
   void SetPanelText(int panel, const QString& text);
   QString PanelText(int panel) const;
-  int PanelCount() const { return static_cast<int>(labels_.size()); }
   QLabel* PanelLabel(int panel) const { return labels_.value(panel); }
 
  private:

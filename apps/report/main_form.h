@@ -71,7 +71,6 @@ class TMainForm final : public TPanelForm {
   FileListModel& List(ListKind kind) { return kind == ListKind::Measure ? measure_ : bscan_; }
   ListKind CurrentList() const { return currentList_; }
   QString ReportPath() const { return reportPath_; }
-  const InstrumentFileReader* Reader() const { return reader_.get(); }
   // Actions of the report not yet finished.
   int PendingReportActions() const { return session_ ? session_->Pending() : 0; }
   WordBackend Backend() const { return backend_; }
