@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bench/bench_records.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "report/word_report.h"
 
 // Sending N blocks into one report document: one "send all" action, the save at its end
@@ -31,11 +31,11 @@ void Blocks(benchmark::State& state) {
     state.PauseTiming();
     QTemporaryDir dir;
     PictureClipboard clipboard;
-    DocxWordOptions options;
+    DocxEngineOptions options;
     options.reportsFolder = dir.path();
-    DocxWord word(clipboard, options);
+    DocxEngine engine(options);
     SilentFeedback feedback;
-    WordReport report(word, clipboard, feedback);
+    WordReport report(engine, clipboard, feedback);
     ReportSettings settings;
     report.CreateWordDocument(templatePath, settings, QStringLiteral("КД735 0123"));
     state.ResumeTiming();

@@ -1251,6 +1251,74 @@ void DocxDocument::InsertText(const DocxRange& range, const QString& text,
   Touch(mainPart_);
 }
 
+void DocxDocument::AppendSummary(const QString& heading,
+                                 const std::vector<std::pair<QString, QString>>& rows,
+                                 const DocxRunFormat& format) {
+  pugi::xml_node body = Xml(mainPart_).document_element().child("w:body");
+  const std::vector<pugi::xml_node>& tables = Tables();
+  pugi::xml_node after = tables.empty() ? pugi::xml_node() : tables.back();
+  if (!after) {
+    // The end of the text: before the body's own section properties.
+    for (pugi::xml_node c = body.last_child(); c; c = c.previous_sibling())
+      if (!IsName(c, "w:sectPr")) {
+        after = c;
+        break;
+      }
+  }
+  auto insert = [&](const char* name) {
+    // The last table may sit in a content control: the summary follows it there.
+    pugi::xml_node n = after ? after.parent().insert_child_after(name, after)
+                             : body.prepend_child(name);
+    after = n;
+    return n;
+  };
+  pugi::xml_document scratch;
+  pugi::xml_node rPr = scratch.append_child("w:rPr");
+  ApplyRunFormat(rPr, format);
+  DocxRunFormat boldFormat = format;
+  boldFormat.bold = true;
+  pugi::xml_node boldRPr = scratch.append_child("w:rPr");
+  ApplyRunFormat(boldRPr, boldFormat);
+
+  pugi::xml_node title = insert("w:p");
+  PropertyChild(title.append_child("w:pPr"), "w:keepNext", kParagraphPropertyOrder);
+  AddLineRuns(title, {}, XmlSafe(heading), boldRPr);
+
+  constexpr int kColumnTwips = 4535;  // two columns across an A4 text width
+  pugi::xml_node table = insert("w:tbl");
+  pugi::xml_node tblPr = table.append_child("w:tblPr");
+  pugi::xml_node width = tblPr.append_child("w:tblW");
+  width.append_attribute("w:w") = "0";
+  width.append_attribute("w:type") = "auto";
+  pugi::xml_node borders = tblPr.append_child("w:tblBorders");
+  for (const char* side : {"w:top", "w:left", "w:bottom", "w:right", "w:insideH", "w:insideV"}) {
+    pugi::xml_node b = borders.append_child(side);
+    b.append_attribute("w:val") = "single";
+    b.append_attribute("w:sz") = "4";
+    b.append_attribute("w:space") = "0";
+    b.append_attribute("w:color") = "auto";
+  }
+  pugi::xml_node grid = table.append_child("w:tblGrid");
+  for (int i = 0; i < 2; ++i) grid.append_child("w:gridCol").append_attribute("w:w") = kColumnTwips;
+  for (const auto& [label, value] : rows) {
+    pugi::xml_node tr = table.append_child("w:tr");
+    for (const QString* text : {&label, &value}) {
+      pugi::xml_node tc = tr.append_child("w:tc");
+      pugi::xml_node tcW = tc.append_child("w:tcPr").append_child("w:tcW");
+      tcW.append_attribute("w:w") = kColumnTwips;
+      tcW.append_attribute("w:type") = "dxa";
+      pugi::xml_node p = tc.append_child("w:p");
+      ApplyRunFormat(PropertyChild(p.append_child("w:pPr"), "w:rPr", kParagraphPropertyOrder),
+                     format);
+      AddLineRuns(p, {}, XmlSafe(*text), rPr);
+    }
+  }
+  // A table is always followed by a paragraph, or the next table would join it.
+  if (!after.next_sibling() || !IsName(after.next_sibling(), "w:p")) insert("w:p");
+  if (tablesScanned_) tables_.push_back(table);
+  Touch(mainPart_);
+}
+
 bool DocxDocument::EnsureDrawingNamespaces(QString* error) {
   if (drawingNamespacesChecked_) return true;
   pugi::xml_node root = Xml(mainPart_).document_element();

@@ -73,6 +73,12 @@ class DocxDocument {
   bool InsertPicture(const DocxRange& range, const QByteArray& png, int widthPx, int heightPx,
                      QString* error);
 
+  // Appends, after the last table of the body (at the end of the text when there is none), a
+  // heading paragraph in bold and a bordered table of two columns, one row per pair.
+  void AppendSummary(const QString& heading,
+                     const std::vector<std::pair<QString, QString>>& rows,
+                     const DocxRunFormat& format);
+
   // The main document part, for readers.
   pugi::xml_document& MainXml() { return Xml(mainPart_); }
 
