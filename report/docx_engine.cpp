@@ -29,15 +29,15 @@ QString NoDocument() {
 }
 QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
 
-PortStatus MissingCell(DocxDocument& docx, int table, int row, int column) {
+PortStatus MissingCell(pugi::xml_node row, int table, int rowNumber, int column) {
   return PortStatus::Error(
       QStringLiteral("Запрошенная ячейка не существует: в таблице %1 нет ячейки (%2, %3) "
                      "(строк: %4, ячеек в строке: %5).")
           .arg(table)
-          .arg(row)
+          .arg(rowNumber)
           .arg(column)
-          .arg(docx.RowCount(table))
-          .arg(docx.CellCount(table, row)));
+          .arg(rowNumber)
+          .arg(DocxDocument::RowCellCount(row)));
 }
 
 }  // namespace
@@ -113,12 +113,11 @@ PortStatus DocxEngine::Convert(const QString& input, const QString& format, cons
   if (auto s = WorkFolder(&work); !s) return s;
   QProcess soffice;
   soffice.setProgram(options_.soffice);
-  soffice.setArguments({QStringLiteral("-env:UserInstallation=") +
-                            QUrl::fromLocalFile(QDir(work).filePath(QStringLiteral("profile")))
-                                .toString(),
-                        QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                        QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), outDir,
-                        input});
+  soffice.setArguments(
+      {QStringLiteral("-env:UserInstallation=") +
+           QUrl::fromLocalFile(QDir(work).filePath(QStringLiteral("profile"))).toString(),
+       QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"),
+       format, QStringLiteral("--outdir"), outDir, input});
   soffice.setProcessChannelMode(QProcess::MergedChannels);
   soffice.start();
   const bool finished = soffice.waitForStarted() && soffice.waitForFinished(kConversionTimeoutMs);
@@ -203,9 +202,8 @@ PortStatus DocxEngine::CreateDocument(const QString& templatePath, QString* name
     if (auto s = ConvertWord97(templatePath, bytes, &converted); !s) return s;
     if (auto s = ReadTemplate(converted, &bytes); !s) return s;
   } else if (!bytes.startsWith("PK")) {
-    return PortStatus::Error(
-        QStringLiteral("Файл %1 не является документом Word (.docx или .doc).")
-            .arg(Native(templatePath)));
+    return PortStatus::Error(QStringLiteral("Файл %1 не является документом Word (.docx или .doc).")
+                                 .arg(Native(templatePath)));
   }
   QString error;
   std::unique_ptr<DocxDocument> docx = DocxDocument::Load(bytes, &error);
@@ -213,8 +211,8 @@ PortStatus DocxEngine::CreateDocument(const QString& templatePath, QString* name
     return PortStatus::Error(
         QStringLiteral("Не удается открыть шаблон %1: %2.").arg(Native(templatePath), error));
   if (!QDir().mkpath(options_.reportsFolder))
-    return PortStatus::Error(QStringLiteral("Не удается создать папку отчетов %1.")
-                                 .arg(Native(options_.reportsFolder)));
+    return PortStatus::Error(
+        QStringLiteral("Не удается создать папку отчетов %1.").arg(Native(options_.reportsFolder)));
   OpenDocument doc;
   doc.path = NewDocumentPath(templatePath);
   doc.name = QFileInfo(doc.path).fileName();
@@ -259,19 +257,27 @@ PortStatus DocxEngine::AppendBlock(const DataBlock& block, BlockOutcome* outcome
             .arg(n)
             .arg(count));
 
-  docx.AddRow(n);
+  const pugi::xml_node newRow = docx.BeginRow(n);
+  if (!newRow)
+    return PortStatus::Error(
+        QStringLiteral("В таблице %1 документа %2 нет строк.").arg(n).arg(doc.name));
+  // The row joins the table as far as it was filled, also when a step below fails.
+  struct Commit {
+    DocxDocument& docx;
+    ~Commit() { docx.CommitRow(); }
+  } commit{docx};
   doc.dirty = true;
   outcome->reached = BlockStage::kRowAdded;
-  const int row = docx.RowCount(n);
+  const int row = docx.RowCount(n) + 1;
 
-  pugi::xml_node cell = docx.Cell(n, row, 1);
-  if (!cell) return MissingCell(docx, n, row, 1);
+  pugi::xml_node cell = DocxDocument::RowCell(newRow, 1);
+  if (!cell) return MissingCell(newRow, n, row, 1);
   outcome->reached = BlockStage::kNumberCell;
   docx.SetAlignment(DocxRange{cell}, "center");
   docx.InsertText(DocxRange{cell}, QString::number(block.number), {});
 
-  cell = docx.Cell(n, row, 2);
-  if (!cell) return MissingCell(docx, n, row, 2);
+  cell = DocxDocument::RowCell(newRow, 2);
+  if (!cell) return MissingCell(newRow, n, row, 2);
   outcome->reached = BlockStage::kPictureCell;
   docx.SetAlignment(DocxRange{cell}, "both");
   if (block.picture.isNull())
@@ -285,8 +291,8 @@ PortStatus DocxEngine::AppendBlock(const DataBlock& block, BlockOutcome* outcome
                           &error))
     return PortStatus::Error(QStringLiteral("Не удается вставить рисунок: %1.").arg(error));
 
-  cell = docx.Cell(n, row, 3);
-  if (!cell) return MissingCell(docx, n, row, 3);
+  cell = DocxDocument::RowCell(newRow, 3);
+  if (!cell) return MissingCell(newRow, n, row, 3);
   if (block.font.size < kMinFontPoints || block.font.size > kMaxFontPoints)
     return PortStatus::Error(QStringLiteral("Значение вне допустимого диапазона."));
   DocxRunFormat font;
@@ -357,7 +363,9 @@ PortStatus DocxEngine::StoreCopy(const QString& path) {
     if (docx.isEmpty() || !copied || !QDir().mkpath(outDir))
       return PortStatus::Error(
           QStringLiteral("Не удается подготовить отчет %1 к преобразованию: %2.")
-              .arg(doc->name, docx.isEmpty() ? error : copied ? Native(outDir) : copied.message()));
+              .arg(doc->name, docx.isEmpty() ? error
+                              : copied       ? Native(outDir)
+                                             : copied.message()));
     if (auto s = Convert(input, QStringLiteral("pdf:writer_pdf_Export"), outDir,
                          QStringLiteral("отчет %1").arg(doc->name), &source);
         !s)

@@ -119,8 +119,8 @@ struct SummaryOutcome {
 
 // Where the active document is.
 struct DocumentPlace {
-  QString name;           // the document's name as the word processor shows it
-  QString file;           // the file it is kept in; empty while it lives only in the word processor
+  QString name;  // the document's name as the word processor shows it
+  QString file;  // the file it is kept in; empty while it lives only in the word processor
   bool shownToUser = false;  // the word processor shows it in a window the user can reach
 };
 

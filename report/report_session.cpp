@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <mutex>
 
-
 namespace kd735 {
 
 // The engine and the report's state (its block counters) on the worker thread.
@@ -25,8 +24,7 @@ class ReportSession::Worker final : public QObject, public ReportFeedback {
         QMetaObject::invokeMethod(
             &s, [copied, picture] { copied(picture); }, Qt::QueuedConnection);
       });
-      engine_ = factory_(
-          [this](const std::function<void()>& f) { return session_.CallOwner(f); });
+      engine_ = factory_([this](const std::function<void()>& f) { return session_.CallOwner(f); });
       report_ = std::make_unique<WordReport>(*engine_, clipboard_, *this);
     }
     return *report_;
@@ -101,8 +99,8 @@ bool ReportSession::CallOwner(const std::function<void()>& function) {
       Qt::QueuedConnection);
   // A closing session stops waiting; the queued call then goes with the session.
   std::unique_lock lock(done->mutex);
-  while (!done->changed.wait_for(lock, std::chrono::milliseconds(50),
-                                 [&] { return done->finished; }))
+  while (
+      !done->changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return done->finished; }))
     if (closing_) return false;
   return true;
 }
@@ -184,8 +182,7 @@ void ReportSession::SendSummary(SummaryTable summary, std::function<void(bool ok
        });
 }
 
-void ReportSession::StoreCopy(const QString& path,
-                              std::function<void(const QString& error)> done) {
+void ReportSession::StoreCopy(const QString& path, std::function<void(const QString& error)> done) {
   auto error = std::make_shared<QString>();
   Post(
       [path, error](Worker& w) {

@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "report/report_settings.h"
 #include "report/report_port.h"
+#include "report/report_settings.h"
 #include "report/word_report.h"
 
 class QThread;

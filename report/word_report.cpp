@@ -229,9 +229,8 @@ bool WordReport::SendAllFiles(BlockKind kind, std::span<const TKD735FileContent*
   return SendAllFiles(kind, entries, [&settings] { return std::optional(settings); });
 }
 
-bool WordReport::SendAllFiles(
-    BlockKind kind, std::span<const TKD735FileContent* const> entries,
-    const std::function<std::optional<ReportSettings>()>& settingsNow) {
+bool WordReport::SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
+                              const std::function<std::optional<ReportSettings>()>& settingsNow) {
   if (entries.empty()) return true;
   // One action held over the whole run: the blocks are written together, once, at its end.
   const bool held = port_.Begin().ok();

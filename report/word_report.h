@@ -12,8 +12,8 @@
 #include "files/file_record.h"
 #include "report/data_block.h"
 #include "report/picture_clipboard.h"
-#include "report/report_settings.h"
 #include "report/report_port.h"
+#include "report/report_settings.h"
 
 // The Word report's actions without a window: creating the document from the template, closing
 // Word's documents, and sending instrument files as data blocks. The window (or the command-line
@@ -56,7 +56,7 @@ QString ConnectionLostMessage(const QString& reason);
 // The documents were closed, and those the user had not seen were kept in these files.
 QString DocumentsKeptStatus(const QStringList& files);
 QString SummaryAddedStatus(const QString& name);  // "Документ-<name> добавлена сводка измерений."
-QString SummaryErrorStatus();                     // "Ошибка добавления сводки в документ."
+QString SummaryErrorStatus();  // "Ошибка добавления сводки в документ."
 }  // namespace report_text
 
 enum class BlockKind { Measure, Bscan };

@@ -278,12 +278,12 @@ TEST_F(DocxEngineTest, ABlockIsARowWithNumberPictureAndLinesInTheFont) {
   EXPECT_EQ(outcome.reached, BlockStage::kNone);
   EXPECT_FALSE(Block(DataBlock{0, 1, TestPicture(), {}, {}}));
 
-  const DataBlock block{2,
-                        7,
-                        TestPicture(),
-                        {QStringLiteral("Имя <&\"> "), QStringLiteral(" "),
-                         QStringLiteral("H = 12,34 мм")},
-                        BlockFont{QStringLiteral("Arial"), 11, true, false}};
+  const DataBlock block{
+      2,
+      7,
+      TestPicture(),
+      {QStringLiteral("Имя <&\"> "), QStringLiteral(" "), QStringLiteral("H = 12,34 мм")},
+      BlockFont{QStringLiteral("Arial"), 11, true, false}};
   ASSERT_TRUE(Block(block, &outcome));
   EXPECT_EQ(outcome.reached, BlockStage::kComplete);
   EXPECT_EQ(outcome.documentName, QStringLiteral("Sample_KD735_1.docx"));
@@ -362,7 +362,8 @@ TEST_F(DocxEngineTest, ABlockThatFailsPartWayKeepsWhatWasDone) {
     BlockStage reached;
     int cells;
   };
-  for (const Case& c : {Case{1, BlockStage::kPictureCell, 2}, Case{2, BlockStage::kNumberCell, 1}}) {
+  for (const Case& c :
+       {Case{1, BlockStage::kPictureCell, 2}, Case{2, BlockStage::kNumberCell, 1}}) {
     BlockOutcome outcome;
     PortStatus s = Block(DataBlock{c.table, 5, TestPicture(), {QStringLiteral("x")}, {}}, &outcome);
     EXPECT_FALSE(s) << c.table;
@@ -408,10 +409,11 @@ TEST_F(DocxEngineTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
 TEST_F(DocxEngineTest, ASummaryFollowsTheLastTable) {
   NewDocument();
   SummaryOutcome outcome;
-  const SummaryTable summary{QStringLiteral("Сводка измерений"),
-                             {{QStringLiteral("Файлов"), QStringLiteral("3")},
-                              {QStringLiteral("Минимальная толщина"), QStringLiteral("1,50 мм <&>")}},
-                             BlockFont{QStringLiteral("Arial"), 12, false, true}};
+  const SummaryTable summary{
+      QStringLiteral("Сводка измерений"),
+      {{QStringLiteral("Файлов"), QStringLiteral("3")},
+       {QStringLiteral("Минимальная толщина"), QStringLiteral("1,50 мм <&>")}},
+      BlockFont{QStringLiteral("Arial"), 12, false, true}};
   ASSERT_TRUE(word_->AppendSummary(summary, &outcome));
   EXPECT_FALSE(outcome.noDocument);
   EXPECT_EQ(outcome.documentName, QStringLiteral("Sample_KD735_1.docx"));

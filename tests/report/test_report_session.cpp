@@ -9,10 +9,10 @@
 #include <chrono>
 
 #include "report/docx_engine.h"
-#include "tests/report/docx_reader.h"
 #include "report/report_session.h"
 #include "tests/common/event_helpers.h"
 #include "tests/files/record_builder.h"
+#include "tests/report/docx_reader.h"
 
 namespace kd735 {
 namespace {

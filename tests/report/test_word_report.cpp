@@ -447,11 +447,11 @@ TEST_F(WordReportTest, SendAllStopsWhenTheSettingsCannotBeHadAndKeepsWhatWasSent
   TKD735FileContent a{RecordBuilder::Measurement().record};
   const TKD735FileContent* list[] = {&a, &a, &a};
   int asked = 0;
-  EXPECT_FALSE(report_->SendAllFiles(BlockKind::Measure, list,
-                                     [&]() -> std::optional<ReportSettings> {
-                                       if (++asked > 2) return std::nullopt;
-                                       return settings_;
-                                     }));
+  EXPECT_FALSE(
+      report_->SendAllFiles(BlockKind::Measure, list, [&]() -> std::optional<ReportSettings> {
+        if (++asked > 2) return std::nullopt;
+        return settings_;
+      }));
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(report_->MeasureBlockCount(), 2);
   EXPECT_TRUE(feedback_.messages.empty());
