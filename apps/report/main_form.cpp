@@ -59,9 +59,11 @@ bool OpenWithDesktop(const QString& path) {
 
 // The program's own engine: .docx files in the user's documents, opened with the desktop's
 // program for them (always on the window's thread).
-ReportSession::EngineFactory OwnDocxEngine(std::function<bool(const QString&)> openPath) {
-  return [openPath](ReportSession::OwnerCall call) {
+ReportSession::EngineFactory OwnDocxEngine(std::function<bool(const QString&)> openPath,
+                                           const QString& soffice) {
+  return [openPath, soffice](ReportSession::OwnerCall call) {
     DocxEngineOptions options;
+    options.soffice = soffice;
     options.openFile = [openPath, call](const QString& path) {
       auto opened = std::make_shared<bool>(false);
       call([opened, openPath, path] { *opened = openPath(path); });
@@ -100,11 +102,13 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
             : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   }
   if (!environment_.openPath) environment_.openPath = OpenWithDesktop;
+  if (environment_.soffice.isEmpty())
+    environment_.soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
   // Writer drives the report live when it can be started (found out below, off this thread);
   // until then, and otherwise, the .docx engine does.
   const bool lookForWriter = !environment_.engine;
   if (lookForWriter) {
-    environment_.engine = OwnDocxEngine(environment_.openPath);
+    environment_.engine = OwnDocxEngine(environment_.openPath, environment_.soffice);
     writer_ = {false, QStringLiteral("проверяется, можно ли его запустить")};
   } else {
     writer_ = {false, QStringLiteral("не используется")};
@@ -165,6 +169,8 @@ TMainForm::~TMainForm() {
 void TMainForm::MakeSession(WordBackend backend) {
   session_.reset();  // an engine of the other kind goes, on its own thread
   backend_ = backend;
+  reportMade_ = false;  // the new engine has no document
+  UpdatePdfButton();
   ReportSession::EngineFactory factory = environment_.engine;
   if (backend == WordBackend::kWriter) {
     factory = [](ReportSession::OwnerCall) { return CreateReportPort(WordBackend::kWriter); };
