@@ -485,7 +485,8 @@ bool IsXmlPartName(const std::string& name) {
 QString BadPartName(const std::string& name) {
   if (name.starts_with('/'))
     return QStringLiteral("имя части %1 начинается с /").arg(PartText(name));
-  for (unsigned char c : name) {
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c < 0x20 || c == 0x7F || c == '\\')
       return QStringLiteral("недопустимый символ в имени части %1")
           .arg(VisibleText(PartText(name)));
@@ -650,7 +651,7 @@ std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QStrin
   std::unique_ptr<DocxDocument> doc(new DocxDocument);
   zip_error_t ze;
   zip_error_init(&ze);
-  zip_source_t* src = zip_source_buffer_create(bytes.constData(), bytes.size(), 0, &ze);
+  zip_source_t* src = zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &ze);
   zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &ze) : nullptr;
   if (!za) {
     *error = QStringLiteral("файл не является архивом .docx (%1)")
@@ -884,7 +885,8 @@ QByteArray DocxDocument::Save(QString* error) {
       zip_source_free(s);
       return fail("zip_file_add");
     }
-    if (part->store) zip_set_file_compression(za, idx, ZIP_CM_STORE, 0);
+    if (part->store)
+      zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
   }
   if (zip_close(za) != 0) return fail("zip_close");
 
@@ -895,7 +897,7 @@ QByteArray DocxDocument::Save(QString* error) {
     zip_source_seek(buf, 0, SEEK_SET);
     if (size > 0) {
       out.resize(size);
-      if (zip_source_read(buf, out.data(), size) != size) out.clear();
+      if (zip_source_read(buf, out.data(), static_cast<zip_uint64_t>(size)) != size) out.clear();
     }
     zip_source_close(buf);
   }
@@ -1175,7 +1177,7 @@ std::vector<pugi::xml_node>& DocxDocument::Rows(int table) {
   if (it == rows_.end()) {
     it = rows_.emplace(table, std::vector<pugi::xml_node>()).first;
     if (table >= 1 && table <= TableCount())
-      CollectChildren(Tables()[table - 1], "w:tr", &it->second);
+      CollectChildren(Tables()[static_cast<std::size_t>(table - 1)], "w:tr", &it->second);
   }
   return it->second;
 }
@@ -1532,7 +1534,7 @@ pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
   do {
     media = folder + "kd735_image" + std::to_string(nextMediaNumber_++) + ".png";
   } while (!CanAddPart(media));
-  AddPart(media, std::string(png.constData(), png.size())).store = true;
+  AddPart(media, std::string(png.constData(), static_cast<std::size_t>(png.size()))).store = true;
 
   const std::string id = NewRelationshipId(root);
   pugi::xml_node rel = root.append_child("Relationship");
