@@ -111,8 +111,7 @@ for template in "$root/usr/share/kd735/Sample_KD735.docx" ""; do
   rm -f "$work/report.docx"
   "$bin/kd735" "${args[@]}" >"$work/report.out" 2>"$work/report.err" ||
     { cat "$work/report.err"; fail "kd735 ${args[*]}"; }
-  [ "$(grep -c 'добавлен блок данных.' "$work/report.out")" -eq ${#measures[@]} ] ||
-    { cat "$work/report.out"; fail "not every file became a data block"; }
+  [ ! -s "$work/report.out" ] || { cat "$work/report.out"; fail "kd735 report wrote to stdout"; }
   python3 - "$work/report.docx" ${#measures[@]} <<'EOF' || fail "the report document is wrong"
 import re, sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
