@@ -64,6 +64,7 @@ for size in 16 22 24 32 48 64 128 256; do
   [[ $(file -b "$root/$png") == *"PNG image data, $size x $size,"* ]] || fail "$png is not $size x $size"
 done
 expect usr/share/man/man1/kd735.1.gz
+expect usr/share/bash-completion/completions/kd735
 expect usr/share/doc/kd735/copyright
 expect usr/share/doc/kd735/changelog.gz
 
