@@ -1,6 +1,7 @@
 #include "files/survey_export.h"
 
 #include <QList>
+#include <algorithm>
 #include <utility>
 
 namespace kd735 {
@@ -16,18 +17,29 @@ bool IsUsableCsvSeparator(QChar separator) {
 namespace {
 
 QString CsvField(QString text, QChar separator) {
-  for (QChar& c : text)
-    if (IsControlCharacter(c) && c != u'\r' && c != u'\n' && c != u'\t')
+  bool quote = false;
+  for (QChar& c : text) {
+    if (c == separator || c == u'"' || c == u'\r' || c == u'\n')
+      quote = true;
+    else if (IsControlCharacter(c) && c != u'\t')
       c = QChar::ReplacementCharacter;
-  if (!text.contains(separator) && !text.contains(u'"') && !text.contains(u'\r') &&
-      !text.contains(u'\n'))
-    return text;
+  }
+  if (!quote) return text;
   text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
   return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
 // JSON values are written by hand: Qt's writer sorts the keys and prints 12.00 as the integer 12.
 QByteArray JsonString(const QString& text) {
+  const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
+    return c == u'"' || c == u'\\' || IsControlCharacter(c);
+  });
+  if (plain) {
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray quoted;
+    quoted.reserve(utf8.size() + 2);
+    return quoted.append('"').append(utf8).append('"');
+  }
   QString out;
   out.reserve(text.size() + 2);
   out += u'"';
@@ -86,12 +98,14 @@ using Members = QList<std::pair<const char*, QByteArray>>;
 
 // An object on one line: a row.
 QByteArray JsonLine(const Members& members) {
-  QByteArray out = "{";
+  QByteArray out;
+  out.reserve(512);
+  out.append('{');
   for (qsizetype i = 0; i < members.size(); ++i) {
-    if (i) out += ", ";
-    out += '"' + QByteArray(members[i].first) + "\": " + members[i].second;
+    if (i) out.append(", ");
+    out.append('"').append(members[i].first).append("\": ").append(members[i].second);
   }
-  return out + '}';
+  return out.append('}');
 }
 
 QByteArray JsonObject(const Members& members, const QByteArray& indent) {
@@ -105,12 +119,16 @@ QByteArray JsonObject(const Members& members, const QByteArray& indent) {
 
 QByteArray JsonArray(const QList<QByteArray>& items, const QByteArray& indent) {
   if (items.isEmpty()) return "[]";
-  QByteArray out = "[\n";
+  qsizetype size = 0;
+  for (const QByteArray& item : items) size += indent.size() + item.size() + 4;
+  QByteArray out;
+  out.reserve(size + indent.size() + 3);
+  out.append("[\n");
   for (qsizetype i = 0; i < items.size(); ++i) {
-    out += indent + "  " + items[i];
-    out += i + 1 < items.size() ? ",\n" : "\n";
+    out.append(indent).append("  ").append(items[i]);
+    out.append(i + 1 < items.size() ? ",\n" : "\n");
   }
-  return out + indent + ']';
+  return out.append(indent).append(']');
 }
 
 QByteArray RowFile(const SurveyRow& row) {
@@ -214,8 +232,8 @@ QByteArray SurveyJson(const SurveyTable& measurements, const SurveyTable& bscans
                  {"bscans", JsonArray(bscanRows, "  ")},
                  {"statistics", StatisticsObject(measurements)},
              },
-             "") +
-         '\n';
+             "")
+      .append('\n');
 }
 
 }  // namespace kd735
