@@ -106,7 +106,7 @@ void DefineCommon(QCommandLineParser& parser) {
 }
 
 void DefineVerb(const Verb& verb, QCommandLineParser& parser) {
-  parser.setApplicationDescription(QString::fromUtf8(verb.summary));
+  parser.setApplicationDescription(Wrapped(QString(), QString::fromUtf8(verb.summary)).trimmed());
   DefineCommon(parser);
   verb.define(parser);
 }

@@ -148,6 +148,23 @@ TEST_F(ReportCli, NumericOptionsOutOfRangeAreRefusedNamingTheRange) {
   }
 }
 
+// What the tool cannot make yet is refused, never a file that looks right: the .docx engine's
+// bytes under a .pdf name, or a report without the summary it was asked for.
+TEST_F(ReportCli, WhatCannotBeMadeIsRefused) {
+  const QString pdf = dir_.filePath(u"report.pdf"_s);
+  CliRun r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, pdf, u"--devnum"_s, u"x"_s,
+                    u"--measure"_s, measure_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.startsWith(u"kd735: report: a PDF needs --writer"_s)) << r.err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(pdf));
+
+  r = Kd735({u"report"_s, u"--template"_s, kTemplate, u"--out"_s, out_, u"--devnum"_s, u"x"_s,
+             u"--summary"_s, u"--min"_s, u"2,5"_s, u"--measure"_s, measure_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.startsWith(u"kd735: report: --summary"_s)) << r.err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(out_));
+}
+
 // The report is never written over what it is made from, nor over a pipe (which would block the
 // tool) or a device node (which it would turn into a file).
 TEST_F(ReportCli, OutputNeverReplacesAnInputADeviceOrAPipe) {
