@@ -184,7 +184,7 @@ void DefineScreen(QCommandLineParser& parser) {
                     QStringLiteral("1 (134 x 70 pixels, the default) or 2 (264 x 136)."),
                     QStringLiteral("1|2")});
   parser.addOption({QStringLiteral("invert"),
-                    QStringLiteral("Draw in the inverted colours, as \"Инверсия цветов\" does.")});
+                    QStringLiteral("Draw in the inverted colours, margins included.")});
   parser.addPositionalArgument(
       QStringLiteral("OUT"),
       QStringLiteral("The picture file to write: .png or .bmp by its ending."));
