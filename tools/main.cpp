@@ -165,6 +165,7 @@ int Run(QStringList args, const QStringList& undecodable) {
   GlobalOptions options;
   while (!args.isEmpty() && args[0].startsWith(u'-')) {
     const QString option = args.takeFirst();
+    if (option == QLatin1String("--")) break;
     if (option == QLatin1String("--simulate")) {
       options.simulate = true;
     } else if (option == QLatin1String("--log")) {
