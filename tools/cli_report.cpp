@@ -14,7 +14,7 @@
 #include "files/data_paths.h"
 #include "files/local_file.h"
 #include "files/survey.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "report/word_backend.h"
 #include "report/word_report.h"
 #include "report/writer_word.h"
@@ -209,8 +209,6 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
   }
   // Not made yet: refused rather than left out of a report that looks complete.
   if (summary) return Fail(QStringLiteral("--summary: the summary is not available yet"));
-  if (!writer && extension == QLatin1String("pdf"))
-    return Fail(QStringLiteral("a PDF needs --writer for now (the .docx engine writes .docx)"));
 
   if (templatePath.isEmpty()) templatePath = DefaultTemplatePath();  // the one installed with us
 
@@ -238,9 +236,9 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
     return Fail(
         QStringLiteral("report: cannot create a temporary folder: %1").arg(folder.errorString()));
   PictureClipboard clipboard;
-  std::unique_ptr<WordAutomation> word;
-  WriterWord* writerWord = nullptr;
-  DocxWord* docxWord = nullptr;
+  WordBackendOptions engine;
+  engine.docx.reportsFolder = folder.path();
+  engine.docx.openFile = [](const QString&) { return false; };  // no desktop here
   if (writer) {
     const QString suffix = QFileInfo(out).suffix().toLower();
     if (suffix != QLatin1String("docx") && suffix != QLatin1String("pdf"))
@@ -249,22 +247,13 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
     if (!available.available)
       return Fail(QStringLiteral("report: LibreOffice Writer cannot be used: ") + available.reason);
     // A LibreOffice of its own, so that the user's running one is not touched.
-    WriterWordOptions options;
-    options.headless = true;
-    options.profileDir = folder.filePath(QStringLiteral("libreoffice-profile"));
-    auto w = std::make_unique<WriterWord>(clipboard, options);
-    writerWord = w.get();
-    word = std::move(w);
-  } else {
-    DocxWordOptions options;
-    options.reportsFolder = folder.path();
-    options.openFile = [](const QString&) { return false; };  // no desktop here
-    auto w = std::make_unique<DocxWord>(clipboard, options);
-    docxWord = w.get();
-    word = std::move(w);
+    engine.writer.headless = true;
+    engine.writer.profileDir = folder.filePath(QStringLiteral("libreoffice-profile"));
   }
+  std::unique_ptr<ReportPort> port =
+      CreateReportPort(writer ? WordBackend::kWriter : WordBackend::kDocx, engine);
   ConsoleFeedback feedback;
-  WordReport report(*word, clipboard, feedback);
+  WordReport report(*port, clipboard, feedback);
 
   if (!report.CreateWordDocument(templatePath, settings, devnum)) return 1;
   auto send = [&](BlockKind kind, const std::vector<std::unique_ptr<TKD735FileContent>>& files) {
@@ -274,19 +263,15 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
   };
   if (!send(BlockKind::Measure, measures) || !send(BlockKind::Bscan, bscans)) return 1;
 
-  if (writerWord) {
-    if (const WordStatus saved = writerWord->SaveActiveDocument(out); !saved)
-      return Fail(QStringLiteral("report: ") + saved.text());
-    return 0;
+  // The report goes to --out, never over one of its inputs.
+  if (const FileWriteResult target = CheckWriteTarget(out, inputs); !target)
+    return Fail(QStringLiteral("report: ") + target.message());
+  PortStatus stored = port->Begin();
+  if (stored) {
+    stored = port->StoreCopy(out);
+    port->End();
   }
-  QFile made(docxWord->ActiveDocumentPath());
-  if (!made.open(QIODevice::ReadOnly))
-    return Fail(QStringLiteral("report: cannot read the document: %1").arg(made.errorString()));
-  const QByteArray bytes = made.readAll();
-  if (made.error() != QFileDevice::NoError)
-    return Fail(QStringLiteral("report: cannot read the document: %1").arg(made.errorString()));
-  if (const FileWriteResult written = WriteFileAtomically(out, bytes, inputs); !written)
-    return Fail(QStringLiteral("report: ") + written.message());
+  if (!stored) return Fail(QStringLiteral("report: ") + stored.text());
   return 0;
 }
 

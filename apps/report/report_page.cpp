@@ -295,7 +295,7 @@ void TMainForm::CreateWordDocBitBtnClick() {
   session_->CreateDocument(QDir::fromNativeSeparators(TMPNameEdit->text()), Settings(),
                            firstInstrument, [this](const ReportSession::Created& created) {
                              DocNumPBSpinEdit->setValue(created.documentNumber);
-                             if (created.ok) ShowReportFile(created.documentPath);
+                             if (created.ok) ShowReportFile(created.place.file);
                              CreateWordDocBitBtn->setEnabled(true);
                              BringToFront();
                            });

@@ -31,7 +31,7 @@
 #include "files/local_file.h"
 #include "files/picture.h"
 #include "files/viewer.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "tests/apps/program_rig.h"
 #include "tests/common/file_helpers.h"
 #include "tests/report/docx_reader.h"
@@ -62,11 +62,11 @@ class ReportProgramTest : public ::testing::Test {
       opened_ << path;
       return true;
     };
-    env.engine = [reports](PictureClipboard& clipboard, ReportSession::OwnerCall) {
-      DocxWordOptions o;
+    env.engine = [reports](ReportSession::OwnerCall) {
+      DocxEngineOptions o;
       o.reportsFolder = reports;
       o.openFile = [](const QString&) { return true; };
-      return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, o));
+      return std::unique_ptr<ReportPort>(std::make_unique<DocxEngine>(o));
     };
     rig_ = std::make_unique<ProgramRig>(Which::kReport, instrument, RealisticBus(), env);
     form_ = static_cast<TMainForm*>(rig_->main);
