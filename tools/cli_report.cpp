@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTextStream>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include "files/atomic_file.h"
 #include "files/data_paths.h"
 #include "files/local_file.h"
+#include "files/survey.h"
 #include "report/docx_engine.h"
 #include "report/word_backend.h"
 #include "report/word_report.h"
@@ -24,17 +24,10 @@ namespace kd735::cli {
 
 namespace {
 
-const char kUsage[] =
-    "usage: kd735 report [--template T] --out FILE [--number N] [--no-increment] [--no-number] "
-    "[--no-date] [--devnum TEXT] [--font NAME] [--size N] [--bold] [--italic] "
-    "[--measure-table N] [--bscan-table N] [--no-invert] [--all-lines|--no-optional-lines] "
-    "[--measure FILE...] [--bscan FILE...] [--writer]\n"
-    "  --writer  make the report in LibreOffice Writer (a private headless instance) and store it "
-    "to --out as .docx or .pdf by the extension";
-
-// Messages go to stderr with their line breaks, the status line to stdout. The window's boxes
-// keep their fixed texts; here the error that caused a failure has already been printed, naming
-// the file, and the closing guess about Word, which the tool never uses, is left out.
+// Messages go to stderr, one line each; the window's status lines (which name Word and the
+// working copy, not --out) are not shown. The window's boxes keep their fixed texts; here the
+// error that caused a failure has already been printed, naming the file, and the closing guess
+// about Word, which the tool never uses, is left out.
 class ConsoleFeedback : public ReportFeedback {
  public:
   void ShowMessage(const ReportMessage& message) override {
@@ -48,9 +41,7 @@ class ConsoleFeedback : public ReportFeedback {
     else
       Fail(message.text);
   }
-  void SetStatusText(const QString& text) override {
-    if (text != report_text::WordOpenErrorStatus()) PrintLine(text);
-  }
+  void SetStatusText(const QString&) override {}
 };
 
 // What is wrong with the template path beyond its absence (which the report's own message
@@ -72,84 +63,153 @@ QString TemplateProblem(const QString& path) {
 
 }  // namespace
 
-int Report(const QStringList& args, const GlobalOptions&) {
-  QString templatePath, out;
-  std::optional<QString> devnum;
-  ReportSettings settings;
-  QStringList measureFiles, bscanFiles;
-  QStringList* fileList = nullptr;  // the list that takes the plain arguments that follow
-  QString badNumber;                // the message of a numeric option out of its range
-  bool writer = false;
+void DefineReport(QCommandLineParser& parser) {
+  auto value = [&](const QString& name, const QString& help, const QString& valueName) {
+    parser.addOption({name, help, valueName});
+  };
+  auto flag = [&](const QString& name, const QString& help) { parser.addOption({name, help}); };
+  value(QStringLiteral("template"),
+        QStringLiteral("The report template (.docx); by default the installed Sample_KD735.docx."),
+        QStringLiteral("T"));
+  value(QStringLiteral("out"), QStringLiteral("The report to write: .docx or .pdf by its ending."),
+        QStringLiteral("FILE"));
+  value(QStringLiteral("number"),
+        QStringLiteral("The document number to start from (%1 to %2, default 0).")
+            .arg(kDocumentNumberRange.minimum)
+            .arg(kDocumentNumberRange.maximum),
+        QStringLiteral("N"));
+  flag(QStringLiteral("no-increment"),
+       QStringLiteral("Give the report the number N itself, not N + 1."));
+  flag(QStringLiteral("no-number"), QStringLiteral("Leave the document number out."));
+  flag(QStringLiteral("no-date"), QStringLiteral("Leave the date out."));
+  value(QStringLiteral("devnum"),
+        QStringLiteral("The instrument number to put in (by default the attached instrument's)."),
+        QStringLiteral("TEXT"));
+  value(QStringLiteral("font"), QStringLiteral("The font of the blocks' text."),
+        QStringLiteral("NAME"));
+  value(QStringLiteral("size"),
+        QStringLiteral("Its size in points (%1 to %2).")
+            .arg(kFontSizeRange.minimum)
+            .arg(kFontSizeRange.maximum),
+        QStringLiteral("N"));
+  flag(QStringLiteral("bold"), QStringLiteral("Bold text."));
+  flag(QStringLiteral("italic"), QStringLiteral("Italic text."));
+  for (const char* kind : {"measure", "bscan"}) {
+    value(QStringLiteral("%1-table").arg(QLatin1String(kind)),
+          QStringLiteral("The template's table that takes the %1 blocks (%2 to %3).")
+              .arg(QLatin1String(kind) == QLatin1String("measure") ? "measurement" : "B-scan")
+              .arg(kTablePositionRange.minimum)
+              .arg(kTablePositionRange.maximum),
+          QStringLiteral("N"));
+  }
+  flag(QStringLiteral("no-invert"), QStringLiteral("Draw the blocks' pictures in normal colours."));
+  flag(QStringLiteral("all-lines"), QStringLiteral("Take every optional line of the blocks."));
+  flag(QStringLiteral("no-optional-lines"),
+       QStringLiteral("Leave out every optional line of the blocks."));
+  value(QStringLiteral("measure"),
+        QStringLiteral("Measurement files to send as blocks: every argument up to the next "
+                       "option."),
+        QStringLiteral("FILE..."));
+  value(QStringLiteral("bscan"),
+        QStringLiteral("B-scan files to send as blocks: every argument up to the next option."),
+        QStringLiteral("FILE..."));
+  flag(QStringLiteral("writer"),
+       QStringLiteral("Make the report in LibreOffice Writer (a private headless instance)."));
+  flag(QStringLiteral("summary"),
+       QStringLiteral("Append the statistics of the measurement files after the blocks."));
+  value(QStringLiteral("min"),
+        QStringLiteral("With --summary: the minimum allowed thickness in mm (at most two "
+                       "decimals); the readings below it are counted and named."),
+        QStringLiteral("MM"));
+}
 
+QStringList PrepareReport(const QStringList& args) {
+  // "--measure A B --bscan C" as Qt's parser takes it: "--measure A --measure B --bscan C".
+  QStringList prepared;
+  QString list;  // the option whose files follow
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
-    auto value = [&](QString* target) {
-      if (i + 1 >= args.size()) return false;
-      *target = args[++i];
-      return true;
-    };
-    QString v;
-    bool ok = true;
-    // A numeric option out of its range is refused, never pulled into it silently.
-    auto number = [&](const QString& option, const QString& text, IntegerRange range, int* target) {
-      if (ReadIntegerOption(option, text, range.minimum, range.maximum, target, &badNumber))
-        return true;
-      badNumber = QStringLiteral("report: ") + badNumber;
-      return false;
-    };
-    if (!a.startsWith(QLatin1String("--"))) {
-      if (!fileList)
-        return Fail(QStringLiteral("report: unexpected argument '%1'\n").arg(a) + kUsage);
-      *fileList << a;
-      continue;
+    if (a == QLatin1String("--")) {
+      prepared << args.mid(i);
+      break;
     }
-    fileList = nullptr;
-    if (a == QLatin1String("--template")) {
-      ok = value(&templatePath);
-    } else if (a == QLatin1String("--out")) {
-      ok = value(&out);
-    } else if (a == QLatin1String("--number")) {
-      ok = value(&v) && number(a, v, kDocumentNumberRange, &settings.documentNumber);
-    } else if (a == QLatin1String("--no-increment")) {
-      settings.incrementNumber = false;
-    } else if (a == QLatin1String("--no-number")) {
-      settings.insertNumber = false;
-    } else if (a == QLatin1String("--no-date")) {
-      settings.insertDate = false;
-    } else if (a == QLatin1String("--devnum")) {
-      ok = value(&v);
-      devnum = v;
-    } else if (a == QLatin1String("--font")) {
-      ok = value(&settings.font.name);
-    } else if (a == QLatin1String("--size")) {
-      ok = value(&v) && number(a, v, kFontSizeRange, &settings.font.size);
-    } else if (a == QLatin1String("--bold")) {
-      settings.font.bold = true;
-    } else if (a == QLatin1String("--italic")) {
-      settings.font.italic = true;
-    } else if (a == QLatin1String("--measure-table")) {
-      ok = value(&v) && number(a, v, kTablePositionRange, &settings.measure.tablePosition);
-    } else if (a == QLatin1String("--bscan-table")) {
-      ok = value(&v) && number(a, v, kTablePositionRange, &settings.bscan.tablePosition);
-    } else if (a == QLatin1String("--no-invert")) {
-      settings.measure.invertPicture = settings.bscan.invertPicture = false;
-    } else if (a == QLatin1String("--all-lines")) {
-      settings = WithAllOptionalLines(settings, true);
-    } else if (a == QLatin1String("--no-optional-lines")) {
-      settings = WithAllOptionalLines(settings, false);
-    } else if (a == QLatin1String("--measure")) {
-      fileList = &measureFiles;
-    } else if (a == QLatin1String("--bscan")) {
-      fileList = &bscanFiles;
-    } else if (a == QLatin1String("--writer")) {
-      writer = true;
+    if (a == QLatin1String("--measure") || a == QLatin1String("--bscan")) {
+      list = a;
+    } else if (!list.isEmpty() && (!a.startsWith(u'-') || a == QLatin1String("-"))) {
+      prepared << list << a;
     } else {
-      return Fail(QStringLiteral("report: unknown option '%1'\n").arg(a) + kUsage);
+      list.clear();
+      prepared << a;
     }
-    if (!ok && !badNumber.isEmpty()) return Fail(badNumber);
-    if (!ok) return Fail(QStringLiteral("report: option %1 needs a value").arg(a));
   }
-  if (out.isEmpty()) return Fail(QString::fromLatin1(kUsage));
+  return prepared;
+}
+
+int Report(const QCommandLineParser& parser, const GlobalOptions&) {
+  QString templatePath = parser.value(QStringLiteral("template"));
+  const QString out = parser.value(QStringLiteral("out"));
+  std::optional<QString> devnum;
+  if (parser.isSet(QStringLiteral("devnum"))) devnum = parser.value(QStringLiteral("devnum"));
+  ReportSettings settings;
+  const QStringList measureFiles = parser.values(QStringLiteral("measure")),
+                    bscanFiles = parser.values(QStringLiteral("bscan"));
+  const bool writer = parser.isSet(QStringLiteral("writer"));
+
+  if (!parser.positionalArguments().isEmpty())
+    return UsageError(
+        QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+  // A numeric option out of its range is refused, never pulled into it silently.
+  const struct {
+    const char* name;
+    IntegerRange range;
+    int* target;
+  } numbers[] = {
+      {"number", kDocumentNumberRange, &settings.documentNumber},
+      {"size", kFontSizeRange, &settings.font.size},
+      {"measure-table", kTablePositionRange, &settings.measure.tablePosition},
+      {"bscan-table", kTablePositionRange, &settings.bscan.tablePosition},
+  };
+  for (const auto& n : numbers) {
+    const QString name = QLatin1String(n.name);
+    QString error;
+    if (parser.isSet(name) &&
+        !ReadIntegerOption(QStringLiteral("--") + name, parser.value(name), n.range.minimum,
+                           n.range.maximum, n.target, &error))
+      return UsageError(error);
+  }
+  settings.incrementNumber = !parser.isSet(QStringLiteral("no-increment"));
+  settings.insertNumber = !parser.isSet(QStringLiteral("no-number"));
+  settings.insertDate = !parser.isSet(QStringLiteral("no-date"));
+  if (parser.isSet(QStringLiteral("font")))
+    settings.font.name = parser.value(QStringLiteral("font"));
+  settings.font.bold = parser.isSet(QStringLiteral("bold"));
+  settings.font.italic = parser.isSet(QStringLiteral("italic"));
+  if (parser.isSet(QStringLiteral("no-invert")))
+    settings.measure.invertPicture = settings.bscan.invertPicture = false;
+  const bool allOn = parser.isSet(QStringLiteral("all-lines")),
+             allOff = parser.isSet(QStringLiteral("no-optional-lines"));
+  if (allOn && allOff)
+    return UsageError(QStringLiteral("--all-lines and --no-optional-lines exclude each other"));
+  if (allOn || allOff) settings = WithAllOptionalLines(settings, allOn);
+
+  if (out.isEmpty()) return UsageError(QStringLiteral("--out FILE is needed"));
+  const QString extension = QFileInfo(out).suffix().toLower();
+  if (extension != QLatin1String("docx") && extension != QLatin1String("pdf"))
+    return UsageError(QStringLiteral("cannot write '%1': a report is written as .docx or .pdf")
+                          .arg(QDir::toNativeSeparators(out)));
+  const bool summary = parser.isSet(QStringLiteral("summary"));
+  std::optional<std::int64_t> summaryMinimum;  // hundredths of a mm
+  if (parser.isSet(QStringLiteral("min"))) {
+    if (!summary) return UsageError(QStringLiteral("--min is for --summary"));
+    summaryMinimum = ParseThicknessMm(parser.value(QStringLiteral("min")));
+    if (!summaryMinimum)
+      return UsageError(
+          QStringLiteral("--min must be a thickness in mm with at most two decimals (got '%1')")
+              .arg(parser.value(QStringLiteral("min"))));
+  }
+  // Not made yet: refused rather than left out of a report that looks complete.
+  if (summary) return Fail(QStringLiteral("--summary: the summary is not available yet"));
+
   if (templatePath.isEmpty()) templatePath = DefaultTemplatePath();  // the one installed with us
 
   // The report is never written over what it is made from, nor over a device, pipe or folder;
