@@ -73,6 +73,10 @@ TTableForm::TTableForm(ListKind kind, FileListModel& list, TMainForm& owner)
   SurveyTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   SurveyTableView->setWordWrap(false);
   SurveyTableView->verticalHeader()->hide();
+  // Rows as high as a line of text (the mark's icon is drawn at the text's size).
+  const int line = fontMetrics().height();
+  SurveyTableView->verticalHeader()->setDefaultSectionSize(line + 6);
+  SurveyTableView->setIconSize(QSize(line, line));
   SurveyTableView->horizontalHeader()->setStretchLastSection(true);
   // The list's order at first: the running numbers ascending.
   SurveyTableView->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
@@ -173,7 +177,7 @@ TTableForm::TTableForm(ListKind kind, FileListModel& list, TMainForm& owner)
   model_.Changed(MakeTable());
   SurveyTableView->resizeColumnsToContents();
   ShowStatistics();
-  resize(760, 480);
+  resize(820, 600);
 }
 
 SurveyTable TTableForm::MakeTable() const {
