@@ -72,6 +72,7 @@ TTableForm::TTableForm(ListKind kind, FileListModel& list, TMainForm& owner)
   SurveyTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
   SurveyTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   SurveyTableView->setWordWrap(false);
+  SurveyTableView->setTabKeyNavigation(false);  // Tab goes on to the next control, not cell
   SurveyTableView->verticalHeader()->hide();
   // Rows as high as a line of text (the mark's icon is drawn at the text's size).
   const int line = fontMetrics().height();

@@ -159,9 +159,15 @@ TEST_F(TableWindowTest, TheMenuOpensOneWindowPerListAfterItsTenPositions) {
   EXPECT_FALSE(table->isModal());
   EXPECT_EQ(OpenTable(ListKind::Measure), table) << "opened again, the same window";
 
-  // Esc closes it; every control has a name for screen readers.
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(table));
-  QTest::keyClick(table->findChild<QTableView*>("SurveyTableView"), Qt::Key_Escape);
+  // Tab leaves the table for the next control; Esc closes the window; every control has a name
+  // for screen readers.
+  table->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(table));
+  auto* view = table->findChild<QTableView*>("SurveyTableView");
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), table->findChild<QLineEdit*>("MinimumThicknessEdit"));
+  QTest::keyClick(view, Qt::Key_Escape);
   EXPECT_FALSE(table->isVisible());
   for (QWidget* w : table->findChildren<QWidget*>()) {
     if (!(w->focusPolicy() & Qt::TabFocus) || qobject_cast<QAbstractButton*>(w)) continue;
