@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -207,45 +208,37 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
           QStringLiteral("--min must be a thickness in mm with at most two decimals (got '%1')")
               .arg(parser.value(QStringLiteral("min"))));
   }
-  // Not made yet: refused rather than left out of a report that looks complete.
-  if (summary) return Fail(QStringLiteral("--summary: the summary is not available yet"));
-
   if (templatePath.isEmpty()) templatePath = DefaultTemplatePath();  // the one installed with us
 
   // The report is never written over what it is made from, nor over a device, pipe or folder;
   // refused before any work.
   const QStringList inputs = QStringList{templatePath} + measureFiles + bscanFiles;
   if (const FileWriteResult target = CheckWriteTarget(out, inputs); !target)
-    return Fail(QStringLiteral("report: ") + target.message());
+    return Fail(target.message());
   if (const QString problem = TemplateProblem(templatePath); !problem.isEmpty())
-    return Fail(QStringLiteral("report: ") + problem);
+    return Fail(problem);
 
   // Every file is read before the document is made, so a bad file leaves no half report.
-  std::vector<std::unique_ptr<TKD735FileContent>> measures, bscans;
-  for (const QString& f : measureFiles) {
-    measures.push_back(LoadFileOrFail(f));
-    if (!measures.back()) return 1;
-  }
-  for (const QString& f : bscanFiles) {
-    bscans.push_back(LoadFileOrFail(f));
-    if (!bscans.back()) return 1;
+  std::vector<LoadedFile> measures, bscans;
+  for (auto [files, loaded] : {std::pair{&measureFiles, &measures}, {&bscanFiles, &bscans}}) {
+    for (const QString& f : *files) {
+      loaded->push_back(LoadLocalFile(f));
+      if (!loaded->back().ok())
+        return Fail(loaded->back().reason.isEmpty() ? loaded->back().error : loaded->back().reason);
+    }
   }
 
   QTemporaryDir folder;
   if (!folder.isValid())
-    return Fail(
-        QStringLiteral("report: cannot create a temporary folder: %1").arg(folder.errorString()));
+    return Fail(QStringLiteral("cannot create a temporary folder: %1").arg(folder.errorString()));
   PictureClipboard clipboard;
   WordBackendOptions engine;
   engine.docx.reportsFolder = folder.path();
   engine.docx.openFile = [](const QString&) { return false; };  // no desktop here
   if (writer) {
-    const QString suffix = QFileInfo(out).suffix().toLower();
-    if (suffix != QLatin1String("docx") && suffix != QLatin1String("pdf"))
-      return Fail(QStringLiteral("report: with --writer the output is a .docx or .pdf file"));
     const WordBackendAvailability available = CheckWordBackend(WordBackend::kWriter);
     if (!available.available)
-      return Fail(QStringLiteral("report: LibreOffice Writer cannot be used: ") + available.reason);
+      return Fail(QStringLiteral("LibreOffice Writer cannot be used: ") + available.reason);
     // A LibreOffice of its own, so that the user's running one is not touched.
     engine.writer.headless = true;
     engine.writer.profileDir = folder.filePath(QStringLiteral("libreoffice-profile"));
@@ -256,22 +249,35 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
   WordReport report(*port, clipboard, feedback);
 
   if (!report.CreateWordDocument(templatePath, settings, devnum)) return 1;
-  auto send = [&](BlockKind kind, const std::vector<std::unique_ptr<TKD735FileContent>>& files) {
+  auto send = [&](BlockKind kind, const std::vector<LoadedFile>& files) {
     std::vector<const TKD735FileContent*> entries;
-    for (const auto& f : files) entries.push_back(f.get());
+    for (const auto& f : files) entries.push_back(f.content.get());
     return report.SendAllFiles(kind, entries, settings);
   };
   if (!send(BlockKind::Measure, measures) || !send(BlockKind::Bscan, bscans)) return 1;
+  if (summary) {
+    // The statistics of the measurement files, after the blocks.
+    std::vector<SurveyEntry> entries;
+    for (std::size_t i = 0; i < measures.size(); ++i)
+      entries.push_back(SurveyEntry{measures[i].entryText, measures[i].content.get(),
+                                    measureFiles[static_cast<qsizetype>(i)]});
+    const SurveyTable table =
+        MakeSurveyTable(SurveyKind::Measure, entries, summaryMinimum, QLocale::system());
+    SummaryTable summaryTable{QStringLiteral("Сводка измерений"), {}, settings.font};
+    for (const SurveySummaryLine& line : SurveySummary(table))
+      summaryTable.rows.emplace_back(line.label, line.value);
+    if (!report.SendSummary(summaryTable)) return 1;
+  }
 
   // The report goes to --out, never over one of its inputs.
   if (const FileWriteResult target = CheckWriteTarget(out, inputs); !target)
-    return Fail(QStringLiteral("report: ") + target.message());
+    return Fail(target.message());
   PortStatus stored = port->Begin();
   if (stored) {
     stored = port->StoreCopy(out);
     port->End();
   }
-  if (!stored) return Fail(QStringLiteral("report: ") + stored.text());
+  if (!stored) return Fail(stored.text());
   return 0;
 }
 
