@@ -196,7 +196,10 @@ void TMainForm::BuildMenus() {
   SaveFileToCatalogPC = add("SaveFileToCatalogPC", QStringLiteral("Сохранить файл"),
                             "document-save", Glyph::kSave, &TMainForm::SaveFileToCatalogPCClick);
   ListPopupMenu->addSeparator();
-  SurveyTableItem = ListPopupMenu->addAction(QStringLiteral("Таблица измерений..."));
+  SurveyTableItem = ListPopupMenu->addAction(
+      QIcon::fromTheme(QStringLiteral("x-office-spreadsheet"),
+                       style()->standardIcon(QStyle::SP_FileDialogDetailedView)),
+      QStringLiteral("Таблица измерений..."));
   SurveyTableItem->setObjectName(QStringLiteral("SurveyTableItem"));
   connect(SurveyTableItem, &QAction::triggered, this, &TMainForm::SurveyTableItemClick);
 
