@@ -287,8 +287,9 @@ TEST_F(ReportProgramTest, TheMenuActsOnTheListItWasOpenedOn) {
   EXPECT_TRUE(Action("ClearAllOfListBox")->isEnabled());
   EXPECT_TRUE(Action("LoadFileToList")->isEnabled());
   for (QAction* a : menu->actions()) {
-    if (!a->isSeparator() && a != Action("FileTypeItem"))
+    if (!a->isSeparator() && a != Action("FileTypeItem")) {
       EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+    }
   }
   menu->close();
   Action("ClearAllOfListBox")->trigger();
