@@ -100,28 +100,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<int> rowsAfter;
   for (int t = 1; t <= std::min(tables, 2); ++t) {
     const int before = doc->RowCount(t);
-    doc->AddRow(t);
-    const int rows = doc->RowCount(t);
-    Require(rows == (before == 0 ? 0 : before + 1), "AddRow adds one row");
-    rowsAfter.push_back(rows);
-    if (rows == 0) continue;
+    const pugi::xml_node row = doc->BeginRow(t);
+    if (!row) {
+      Require(before == 0, "a table with rows takes a new one");
+      rowsAfter.push_back(0);
+      continue;
+    }
     DocxRunFormat font;
     font.fontName = QStringLiteral("Times New Roman");
     font.halfPoints = 20;
     font.bold = true;
     font.italic = false;
     font.color = QStringLiteral("auto");
-    if (pugi::xml_node cell = doc->Cell(t, rows, 1)) {
+    if (pugi::xml_node cell = DocxDocument::RowCell(row, 1)) {
       doc->SetAlignment({cell, DocxRange::kWholeCell}, "center");
       doc->InsertText({cell, DocxRange::kWholeCell}, QStringLiteral("1"), {});
     }
-    if (pugi::xml_node cell = doc->Cell(t, rows, 2)) {
+    if (pugi::xml_node cell = DocxDocument::RowCell(row, 2)) {
       doc->SetAlignment({cell, DocxRange::kWholeCell}, "both");
       QString pictureError;
       doc->InsertPicture({cell, DocxRange::kWholeCell}, Png(), 134, 70, &pictureError);
       doc->InsertPicture({cell, DocxRange::kEnd}, Png(), 134, 70, &pictureError);
     }
-    if (pugi::xml_node cell = doc->Cell(t, rows, 3)) {
+    if (pugi::xml_node cell = DocxDocument::RowCell(row, 3)) {
       doc->ApplyFormat({cell, DocxRange::kWholeCell}, font);
       doc->SetAlignment({cell, DocxRange::kWholeCell}, "left");
       doc->InsertText({cell, DocxRange::kWholeCell},
@@ -129,6 +130,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       doc->InsertText({cell, DocxRange::kEnd}, QStringLiteral("end\ta\vb"), font);
       doc->InsertText({cell, DocxRange::kStart}, QStringLiteral("start\r\nx"), font);
     }
+    doc->CommitRow();
+    const int rows = doc->RowCount(t);
+    Require(rows == before + 1, "a committed row is one more row");
+    rowsAfter.push_back(rows);
   }
 
   const QByteArray saved = doc->Save(&error);
