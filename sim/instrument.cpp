@@ -285,7 +285,8 @@ bool Instrument::HandleCommand(const Packet& command) {
         --faults_.wrongListingEchoes;
         echo = kWrongEcho;
       }
-      const auto count = std::uint16_t(Files(listedKind_).size());
+      const auto count = std::uint16_t(faults_.listedCount >= 0 ? std::size_t(faults_.listedCount)
+                                                                : Files(listedKind_).size());
       Packet reply{};
       reply[0] = std::uint8_t(echo >> 8);
       reply[1] = std::uint8_t(echo);
