@@ -78,17 +78,20 @@ class InstrumentFileReader final : public QObject {
   static QString NoInstrumentText();
   static QString LinkFailureText();
   static QString AbortText();
+  // The instrument, still connected, did not send file `number` (1-based) of `count`.
+  static QString FileMissingText(int number, int count);
 
  Q_SIGNALS:
   // Busy state, a label or a gauge changed.
   void stateChanged();
 
  private:
-  enum class Exit { kDone, kLinkFailure, kAbort };
+  enum class Exit { kDone, kLinkFailure, kAbort, kFileMissing };
 
-  static int Index(FileSide side) { return side == FileSide::kMeasure ? 0 : 1; }
+  static std::size_t Index(FileSide side) { return side == FileSide::kMeasure ? 0 : 1; }
   Exit ReadAll(FileSide side);
   Exit ReadOneFile(FileSide side, int index);
+  Exit ReplyFailure();
   void ProcessEvents();
   void SetBusy(bool busy);
   void SetLabel(FileSide side, const QString& text);

@@ -26,10 +26,10 @@ inline sim::SimulatedBus::Options RealisticBus() {
 }
 
 struct ProgramRig {
-  explicit ProgramRig(Which which, bool instrument = true,
+  explicit ProgramRig(Which kind, bool instrument = true,
                       sim::SimulatedBus::Options options = RealisticBus(),
                       report_app::ReportEnvironment environment = {})
-      : which(which), sim(options), bus(sim) {
+      : which(kind), sim(options), bus(sim) {
     App();
     if (instrument) path = sim.AttachInstrument(1, QStringLiteral("00123"));
     if (which == Which::kReport) {

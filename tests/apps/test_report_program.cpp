@@ -296,9 +296,11 @@ TEST_F(ReportProgramTest, TheMenuActsOnTheListItWasOpenedOn) {
   EXPECT_TRUE(Action("MSWord1")->isEnabled());
   EXPECT_TRUE(Action("ClearAllOfListBox")->isEnabled());
   EXPECT_TRUE(Action("LoadFileToList")->isEnabled());
-  for (QAction* a : menu->actions())
-    if (!a->isSeparator() && a != Action("FileTypeItem"))
+  for (QAction* a : menu->actions()) {
+    if (!a->isSeparator() && a != Action("FileTypeItem")) {
       EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+    }
+  }
   menu->close();
   Action("ClearAllOfListBox")->trigger();
   EXPECT_TRUE(Entries(ListKind::Bscan).isEmpty());
@@ -558,7 +560,7 @@ TEST_F(ReportProgramTest, CreatingTheDocumentThenSendingAllFilesFillsTheTable) {
   EXPECT_EQ(docx.docVar(QStringLiteral("DEVNUM")), QStringLiteral("KD735 N 00123"));
   const auto rows = testing::DocxReader::rows(docx.tables().at(0));
   ASSERT_EQ(rows.size(), 4u);  // the heading and three blocks
-  for (int n = 1; n <= 3; ++n) {
+  for (std::size_t n = 1; n <= 3; ++n) {
     const auto cells = testing::DocxReader::cells(rows[n]);
     ASSERT_GE(cells.size(), 3u);
     EXPECT_EQ(testing::DocxReader::text(cells[0]), QString::number(n));

@@ -121,8 +121,8 @@ TEST_F(LibusbBusTest, CommandsRepliesAndStreamRunSideBySide) {
   EXPECT_TRUE(std::equal(file.begin(), file.end(), expected.begin()));
 
   ASSERT_EQ(streamed.size(), 66u);
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(streamed[33 * pass + i][3], 4 * i);
+  for (std::size_t pass = 0; pass < 2; ++pass) {
+    for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(streamed[33 * pass + i][3], 4 * i);
     EXPECT_EQ(streamed[33 * pass + 32][2], 0x55);
   }
 
