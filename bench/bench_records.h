@@ -19,7 +19,7 @@ inline TKD735FileContent SampleMeasurement(int number) {
   r[field::kMeasureState + 3] = 2;
   r[field::kThickness + 2] = 0x04;
   r[field::kThickness + 3] = 0xD2;
-  for (int col = 0; col < 128; ++col) {
+  for (std::size_t col = 0; col < 128; ++col) {
     r[field::kPictureData + 8 * col + col % 8] = 0x81;
     if ((number >> (col % 16)) & 1) r[field::kPictureData + 8 * col + 3] = 0xFF;
   }

@@ -16,7 +16,7 @@ using kd735::Packet;
 std::array<Packet, 32> FullPass() {
   std::array<Packet, 32> pass{};
   std::mt19937 random(735);
-  for (int n = 0; n < 32; ++n) {
+  for (std::size_t n = 0; n < pass.size(); ++n) {
     Packet& p = pass[n];
     for (auto& b : p) b = std::uint8_t(random());
     p[kd735::kScreenMarkerByte] = 0;

@@ -90,13 +90,14 @@ void Run(benchmark::State& state, WordBackend backend) {
     }
 
     state.PauseTiming();
-    const int n = static_cast<int>(feedback.done.size());
-    const int window = std::min(100, n);
+    const std::size_t n = feedback.done.size();
+    const std::size_t window = std::min<std::size_t>(100, n);
     auto ms = [](Clock::duration d) {
       return std::chrono::duration<double, std::milli>(d).count();
     };
-    first += ms(feedback.done[window - 1] - start) / window;
-    last += ms(feedback.done[n - 1] - feedback.done[n - window]) / std::max(1, window - 1);
+    first += ms(feedback.done[window - 1] - start) / double(window);
+    last += ms(feedback.done[n - 1] - feedback.done[n - window]) /
+            double(std::max<std::size_t>(1, window - 1));
     if (backend == WordBackend::kWriter && port->Begin()) {
       CloseOutcome closed;
       port->CloseDocuments(&closed);

@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace kd735 {
@@ -19,13 +21,84 @@ QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(er
 
 QByteArray Native(const QString& path) { return QFile::encodeName(path); }
 
-// Where the data must go: the path itself, or the file a symbolic link there points to.
-QString ResolveTarget(const QString& path) {
-  const QFileInfo info(path);
-  if (!info.isSymLink()) return info.absoluteFilePath();
-  const QString canonical = info.canonicalFilePath();
-  if (!canonical.isEmpty()) return canonical;
-  return info.symLinkTarget();  // a dangling link: create the file it names
+// The kernel's protected-symlinks rule: a link is followed when the one following it owns it,
+// when its folder is not both sticky and writable by everyone, or when the folder's owner also
+// owns the link. Anything else may have been planted by another user to redirect our writes.
+bool MayFollow(const struct stat& link, const struct stat& folder) {
+  if (link.st_uid == ::geteuid()) return true;
+  constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+  if ((folder.st_mode & kShared) != kShared) return true;
+  return folder.st_uid == link.st_uid;
+}
+
+// Where the data must go.
+struct Resolution {
+  QString target;   // the path with every symbolic link in it followed
+  int error = 0;    // errno of a failed look-up
+  QString refused;  // the link that may not be followed
+};
+
+// Follows the path component by component, each symbolic link under the rule above, so that the
+// rename lands where the kernel itself would let us write and nowhere else. A missing component
+// ends the walk: the rest is taken as written (a new file, or a folder that is not there).
+Resolution ResolveTarget(const QString& path) {
+  constexpr int kMaxLinks = 40;  // as the kernel's ELOOP limit
+  Resolution r;
+  QStringList rest = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+  QString resolved;  // without a trailing '/'; empty is the root
+  if (!path.startsWith(QLatin1Char('/'))) {
+    resolved = QDir::currentPath();
+    if (resolved == QLatin1String("/")) resolved.clear();
+  }
+  int links = 0;
+  while (!rest.isEmpty()) {
+    const QString name = rest.takeFirst();
+    if (name == QLatin1String(".")) continue;
+    if (name == QLatin1String("..")) {
+      resolved.truncate(std::max<qsizetype>(0, resolved.lastIndexOf(QLatin1Char('/'))));
+      continue;
+    }
+    const QString next = resolved + QLatin1Char('/') + name;
+    struct stat st {};
+    if (::lstat(Native(next).constData(), &st) != 0) {
+      if (errno != ENOENT) {
+        r.error = errno;
+        return r;
+      }
+      r.target =
+          next + (rest.isEmpty() ? QString() : QLatin1Char('/') + rest.join(QLatin1Char('/')));
+      return r;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      resolved = next;
+      continue;
+    }
+    if (++links > kMaxLinks) {
+      r.error = ELOOP;
+      return r;
+    }
+    struct stat folder {};
+    if (::stat(resolved.isEmpty() ? "/" : Native(resolved).constData(), &folder) != 0) {
+      r.error = errno;
+      return r;
+    }
+    if (!MayFollow(st, folder)) {
+      r.refused = next;
+      return r;
+    }
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t n = ::readlink(Native(next).constData(), target.data(), size_t(target.size()));
+    if (n < 0) {
+      r.error = errno;
+      return r;
+    }
+    target.truncate(n);
+    const QString text = QFile::decodeName(target);
+    if (text.startsWith(QLatin1Char('/'))) resolved.clear();
+    rest = text.split(QLatin1Char('/'), Qt::SkipEmptyParts) + rest;
+  }
+  r.target = resolved.isEmpty() ? QStringLiteral("/") : resolved;
+  return r;
 }
 
 bool WriteAll(int fd, const char* data, qsizetype size, int* error) {
@@ -77,7 +150,14 @@ TargetCheck CheckTarget(const QString& path, const QStringList& inputs) {
     return c;
   };
   if (path.isEmpty()) return fail(FileWriteResult::Stage::kRefused, QStringLiteral("no file name"));
-  c.target = ResolveTarget(path);
+  const Resolution where = ResolveTarget(path);
+  if (!where.refused.isEmpty())
+    return fail(FileWriteResult::Stage::kRefused,
+                QStringLiteral("%1 is a symbolic link of another user in a folder everyone may "
+                               "write to; it is not followed")
+                    .arg(QDir::toNativeSeparators(where.refused)));
+  if (where.error != 0) return fail(FileWriteResult::Stage::kCreate, SystemReason(where.error));
+  c.target = where.target;
 
   // Only a regular file may be replaced; stat never opens, so a FIFO cannot block us here.
   c.exists = ::stat(Native(c.target).constData(), &c.st) == 0;

@@ -12,10 +12,12 @@
 //
 // The target must be a regular file or not exist yet: a directory, device, FIFO or socket is
 // refused before anything is opened (opening a FIFO would wait for a reader). A symbolic link is
-// followed, and the file it points to is replaced. A target that is the same file as one of the
-// operation's inputs is refused, so an output can never destroy what it is made from. A replaced
-// file keeps its permission bits (never set-user-id or set-group-id ones) and, where the system
-// allows it, its owner.
+// followed, and the file it points to is replaced, but only as far as the kernel's
+// protected-symlinks rule allows: a link of another user in a sticky folder everyone may write
+// to (/tmp) is refused, since it may have been planted to redirect the write. A target that is the
+// same file as one of the operation's inputs is refused, so an output can never destroy what it is
+// made from. A replaced file keeps its permission bits (never set-user-id or set-group-id ones)
+// and, where the system allows it, its owner.
 namespace kd735 {
 
 struct FileWriteResult {
@@ -57,7 +59,7 @@ class AtomicFileWriter {
   FileWriteResult Fail(FileWriteResult::Stage stage, const QString& reason);
 
   QString path_;       // as given
-  QString target_;     // where the rename goes (a symbolic link resolved)
+  QString target_;     // where the rename goes (symbolic links resolved)
   QString temporary_;  // the temporary file, empty when none is open
   int fd_ = -1;
   FileWriteResult failure_;

@@ -47,10 +47,10 @@ std::uint8_t Windows1251Byte(char16_t c) {
   static const QHash<char16_t, std::uint8_t> kBytes = [] {
     QHash<char16_t, std::uint8_t> bytes;
     for (int b = 0x80; b <= 0xFF; ++b) {
-      const QChar c = Windows1251Char(std::uint8_t(b));
+      const QChar decoded = Windows1251Char(std::uint8_t(b));
       // The undefined byte (shown as a control or as U+FFFD) is the code of no character.
-      if (c.category() != QChar::Other_Control && c != QChar::ReplacementCharacter)
-        bytes.insert(c.unicode(), std::uint8_t(b));
+      if (decoded.category() != QChar::Other_Control && decoded != QChar::ReplacementCharacter)
+        bytes.insert(decoded.unicode(), std::uint8_t(b));
     }
     return bytes;
   }();

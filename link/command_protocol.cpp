@@ -23,7 +23,8 @@ QString CommandLogLine(std::uint16_t command, std::uint16_t data, bool ok) {
 
 std::uint16_t ReplyWord(const Packet& reply, int n) {
   if (n < 0 || n >= kPacketSize / 2) return 0;
-  return std::uint16_t(reply[2 * n] << 8 | reply[2 * n + 1]);
+  const std::size_t high = 2 * std::size_t(n);  // in range: checked above
+  return std::uint16_t(reply[high] << 8 | reply[high + 1]);
 }
 
 bool ReplyMatches(const Packet& reply, std::uint16_t w0, std::uint16_t w1, std::uint16_t w2) {

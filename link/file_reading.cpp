@@ -45,6 +45,12 @@ QString InstrumentFileReader::AbortText() {
   return QStringLiteral("Чтение файлов прервано пользователем");
 }
 
+QString InstrumentFileReader::FileMissingText(int number, int count) {
+  return QStringLiteral("Прибор на связи, но не прислал файл %1 из %2 !!!")
+      .arg(number, 3, 10, QLatin1Char('0'))
+      .arg(count);
+}
+
 void InstrumentFileReader::ProcessEvents() {
   if (hooks_.processEvents)
     hooks_.processEvents();
@@ -97,6 +103,10 @@ void InstrumentFileReader::Read(FileSide side) {
       ProcessEvents();
       show(MessageKind::kInformation, AbortText());
       break;
+    case Exit::kFileMissing:
+      ProcessEvents();
+      show(MessageKind::kError, FileMissingText(file_.number, count_));
+      break;
   }
 
   // The common exit.
@@ -117,13 +127,21 @@ InstrumentFileReader::Exit InstrumentFileReader::ReadAll(FileSide side) {
     if (!link_.SendCommand(command::kListFiles, kind) || !link_.ReadReply())
       return Exit::kLinkFailure;
     listed = link_.ReplyWord(0) == kListingReplyWord;
+    // A count beyond what the instrument can hold makes the reply as unusable as a wrong echo.
+    if (listed && link_.ReplyWord(2) > kMaxListedFiles) {
+      link_.LogEvent(QStringLiteral("Список файлов не принят: прибор назвал %1 файлов, "
+                                    "а хранит не больше %2")
+                         .arg(link_.ReplyWord(2))
+                         .arg(kMaxListedFiles));
+      listed = false;
+    }
   }
   if (!listed) {
     if (hooks_.showMessage) hooks_.showMessage(MessageKind::kError, ListingErrorText(side));
     return Exit::kDone;
   }
 
-  const int count = link_.ReplyWord(2);
+  const int count = count_ = link_.ReplyWord(2);
   if (count == 0) {
     if (hooks_.showMessage) hooks_.showMessage(MessageKind::kError, NoFilesText(side));
     return Exit::kDone;
@@ -159,7 +177,13 @@ InstrumentFileReader::Exit InstrumentFileReader::ReadOneFile(FileSide side, int 
   file_.number = index + 1;
   std::bitset<kLastFilePacket + 1> received;
   for (int pass = 0; pass < kMaxRepliesPerFile; ++pass) {
-    if (!link_.ReadReply()) return Exit::kLinkFailure;
+    if (!link_.ReadReply()) {
+      const Exit exit = ReplyFailure();
+      // The replies stopped part-way with the link up: the file ends here and is appended with
+      // what came, marked for what it lacks; only a file of which nothing came is missing.
+      if (exit == Exit::kFileMissing && pass > 0) break;
+      return exit;
+    }
     const Packet reply = link_.LastReply();
     if (link_.ReplyMatches(kFilePacketWord, kind, std::uint16_t(index)) &&
         StoreFilePacket(reply, file_.bytes))
@@ -177,6 +201,12 @@ InstrumentFileReader::Exit InstrumentFileReader::ReadOneFile(FileSide side, int 
   }
   if (hooks_.appendFile) hooks_.appendFile(file_);
   return Exit::kDone;
+}
+
+InstrumentFileReader::Exit InstrumentFileReader::ReplyFailure() {
+  // No reply within the wait: either the link is down or the instrument did not send the file
+  // it was asked for (a listing that named more files than it holds). A command tells which.
+  return link_.SendCommand(command::kPrepare, 0) ? Exit::kFileMissing : Exit::kLinkFailure;
 }
 
 }  // namespace kd735

@@ -54,6 +54,10 @@ class InstrumentFileReader final : public QObject {
 
   static constexpr int kListingTries = 3;
   static constexpr int kMaxRepliesPerFile = 141;
+  // The most files a listing reply may name: the instrument numbers its files with one byte, so
+  // it holds no more than 256 of a kind (the list's three-digit numbers would allow 999). A
+  // larger count is not believed: reading it would take hours for files that do not exist.
+  static constexpr int kMaxListedFiles = 256;
 
   InstrumentFileReader(LinkController& link, Hooks hooks, QObject* parent = nullptr);
 
@@ -74,17 +78,20 @@ class InstrumentFileReader final : public QObject {
   static QString NoInstrumentText();
   static QString LinkFailureText();
   static QString AbortText();
+  // The instrument, still connected, did not send file `number` (1-based) of `count`.
+  static QString FileMissingText(int number, int count);
 
  Q_SIGNALS:
   // Busy state, a label or a gauge changed.
   void stateChanged();
 
  private:
-  enum class Exit { kDone, kLinkFailure, kAbort };
+  enum class Exit { kDone, kLinkFailure, kAbort, kFileMissing };
 
-  static int Index(FileSide side) { return side == FileSide::kMeasure ? 0 : 1; }
+  static std::size_t Index(FileSide side) { return side == FileSide::kMeasure ? 0 : 1; }
   Exit ReadAll(FileSide side);
   Exit ReadOneFile(FileSide side, int index);
+  Exit ReplyFailure();
   void ProcessEvents();
   void SetBusy(bool busy);
   void SetLabel(FileSide side, const QString& text);
@@ -99,6 +106,7 @@ class InstrumentFileReader final : public QObject {
   std::array<QString, 2> label_;
   std::array<GaugeState, 2> gauge_;
   InstrumentFile file_;  // the file being assembled
+  int count_ = 0;        // files named by the listing of the running reading
 };
 
 }  // namespace kd735

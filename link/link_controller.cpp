@@ -241,7 +241,12 @@ bool LinkController::ReadReply() {
   // Zeroed first, so a read that delivers nothing leaves every reply word 0.
   replyBuffer_ = MakeTransferRecord(kReplyEndpoint);
   std::uint32_t bytes = 0;
-  return commandChannel_ && commandChannel_->Transfer(replyBuffer_, kReplyWaitMs, bytes);
+  if (!commandChannel_ || !commandChannel_->Transfer(replyBuffer_, kReplyWaitMs, bytes))
+    return false;
+  // A transfer shorter than a packet is no reply: its missing bytes would read as zeros the
+  // instrument never sent. It delivers nothing, like a read that timed out.
+  if (bytes != std::uint32_t(kPacketSize)) replyBuffer_ = MakeTransferRecord(kReplyEndpoint);
+  return true;
 }
 
 std::uint16_t LinkController::ReplyWord(int n) const {

@@ -64,6 +64,8 @@ class LinkController final : public QObject {
   // Command operations (one transfer at a time, UI thread).
   bool OpenCommandChannel(const QString& devPath);
   bool SendCommand(std::uint16_t command, std::uint16_t data);
+  // True when the transfer succeeded. Only a whole 64-byte packet fills the reply buffer; a
+  // shorter transfer leaves it zeroed (every reply word 0).
   bool ReadReply();
   // Sends a prepared command packet without logging (for commands with their own log line);
   // true when the transfer succeeded, bytesReturned then holds the count the channel reports.

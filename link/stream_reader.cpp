@@ -99,9 +99,13 @@ void TUSB_Thread::run() {
         submitted ? channel_->Wait(timeout, bytes) : StreamChannel::Outcome::kFailed;
     switch (outcome) {
       case StreamChannel::Outcome::kCompleted: {
+        // A short transfer is no packet: neither drawn nor counted, as its missing bytes never
+        // came. The last whole packet stays the one handed over.
+        if (bytes != std::uint32_t(kPacketSize)) break;
         const auto data = record_.Data();
         std::copy(data.begin(), data.end(), streamPacket_.begin());
         receivedBytes_.fetch_add(kPacketSize);
+        packetsReceived_.fetch_add(1);
         break;
       }
       case StreamChannel::Outcome::kTimedOut:

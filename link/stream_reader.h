@@ -54,9 +54,12 @@ class TUSB_Thread final : public QThread {
   // The last completed packet; read it only inside the hand-off (the reader is blocked then).
   const Packet& StreamPacket() const { return streamPacket_; }
 
-  // Bytes of completed packets (64 each) since the last take.
+  // Bytes of whole packets (64 each) since the last take.
   std::int32_t ReceivedBytes() const { return receivedBytes_.load(); }
   std::int32_t TakeReceivedBytes() { return receivedBytes_.exchange(0); }
+  // Whole packets received since the start. Inside a hand-off, a count unchanged since the
+  // previous one means StreamPacket is the same packet handed over again (nothing new came).
+  std::uint64_t PacketsReceived() const { return packetsReceived_.load(); }
 
  Q_SIGNALS:
   // Emitted from the reader's thread as its body's last act.
@@ -79,6 +82,7 @@ class TUSB_Thread final : public QThread {
   Packet streamPacket_{};
   std::atomic<int> waitTimeout_{500};
   std::atomic<std::int32_t> receivedBytes_{0};
+  std::atomic<std::uint64_t> packetsReceived_{0};
   std::atomic<bool> terminate_{false};
   std::atomic<bool> suspended_{true};
   std::atomic<bool> ended_{false};

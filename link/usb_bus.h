@@ -18,7 +18,8 @@ class CommandChannel {
   virtual ~CommandChannel() = default;
 
   // Moves the record's 64 data bytes (out for 0x01, in for 0x83) and waits at most timeoutMs.
-  // True when the transfer completed; bytesReturned then holds the bytes moved.
+  // True when the transfer completed; bytesReturned then holds the bytes moved, which for a short
+  // reply is fewer than 64.
   virtual bool Transfer(TransferRecord& record, int timeoutMs, std::uint32_t& bytesReturned) = 0;
 };
 
@@ -38,8 +39,9 @@ class StreamChannel {
   virtual bool Submit(TransferRecord& record) = 0;
 
   // Waits at most timeoutMs for the submitted transfer. kCompleted: the data bytes are filled and
-  // bytesReturned holds the count. kTimedOut: the transfer is still in flight. kFailed (also with
-  // nothing submitted, or the device gone): nothing was received; returns at once.
+  // bytesReturned holds the count (fewer than 64: a short transfer, which is no packet; only its
+  // first bytesReturned data bytes came). kTimedOut: the transfer is still in flight. kFailed (also
+  // with nothing submitted, or the device gone): nothing was received; returns at once.
   virtual Outcome Wait(int timeoutMs, std::uint32_t& bytesReturned) = 0;
 
   // Cancels a transfer still in flight and returns only once the record is free again.

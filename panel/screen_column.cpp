@@ -8,10 +8,10 @@ Packet MakeScreenPacket(std::uint8_t firstColumn,
                         const std::array<std::uint64_t, kScreenColumnsPerPacket>& columns) {
   Packet packet{};
   packet[kScreenFirstColumnByte] = firstColumn;
-  for (int i = 0; i < kScreenColumnsPerPacket; ++i) {
-    const ScreenColumn column = EncodeScreenColumn(columns[i]);
-    std::copy(column.begin(), column.end(),
-              packet.begin() + kScreenColumnsOffset + kScreenColumnBytes * i);
+  auto out = packet.begin() + kScreenColumnsOffset;
+  for (const std::uint64_t rows : columns) {
+    const ScreenColumn column = EncodeScreenColumn(rows);
+    out = std::copy(column.begin(), column.end(), out);
   }
   return packet;
 }

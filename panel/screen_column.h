@@ -26,23 +26,23 @@ constexpr int ScreenColumnBandTop(int j) { return 56 - 8 * j; }
 // The encoding amounts to a big-endian 64-bit word.
 constexpr std::uint64_t DecodeScreenColumn(ScreenColumnView column) {
   std::uint64_t rows = 0;
-  for (int j = 0; j < kScreenColumnBytes; ++j)
-    rows |= std::uint64_t(column[j]) << ScreenColumnBandTop(j);
+  for (std::size_t j = 0; j < column.size(); ++j)
+    rows |= std::uint64_t(column[j]) << ScreenColumnBandTop(int(j));
   return rows;
 }
 
 // True when row (0..63) of the column is lit; rows outside the column are unlit.
 constexpr bool ScreenColumnPixel(ScreenColumnView column, int row) {
   if (row < 0 || row >= kScreenRows) return false;
-  const int j = 7 - row / 8;
+  const auto j = std::size_t(7 - row / 8);  // 0..7: the row is in range
   return (column[j] >> (row % 8)) & 1;
 }
 
 // The inverse of DecodeScreenColumn.
 constexpr ScreenColumn EncodeScreenColumn(std::uint64_t rows) {
   ScreenColumn column{};
-  for (int j = 0; j < kScreenColumnBytes; ++j)
-    column[j] = std::uint8_t(rows >> ScreenColumnBandTop(j));
+  for (std::size_t j = 0; j < column.size(); ++j)
+    column[j] = std::uint8_t(rows >> ScreenColumnBandTop(int(j)));
   return column;
 }
 

@@ -37,8 +37,12 @@ Packet BuildScreenMessagePacket(int seconds, const QString& text) {
                     kScreenMessageTicksPerSecond;
   Packet packet = BuildCommandPacket(command::kScreenMessage, std::uint16_t(ticks));
   const QByteArray codes = EncodeMessageText(text);
-  for (qsizetype k = 0; k < codes.size(); ++k)
-    packet[kScreenMessageTextOffset + 2 * k + 1] = std::uint8_t(codes[k]);
+  // One 16-bit word per character, its high byte zero.
+  auto word = packet.begin() + kScreenMessageTextOffset;
+  for (const char code : codes) {
+    word[1] = std::uint8_t(code);
+    word += 2;
+  }
   return packet;
 }
 

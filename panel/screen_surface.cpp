@@ -21,7 +21,7 @@ struct BandCopy {
   static void Copy(uchar* row, qsizetype bytesPerLine, const std::uint32_t* const* tile, int k) {
     constexpr std::size_t kRowBytes = S * sizeof(std::uint32_t);
     for (int y = 0; y < S; ++y, row += bytesPerLine)
-      for (int i = 0; i < N; ++i)
+      for (std::size_t i = 0; i < N; ++i)
         std::memcpy(row + i * kRowBytes, tile[i] + (k * S + y) * S, kRowBytes);
   }
 };
@@ -55,7 +55,7 @@ void CopyColumnTiles(uchar* origin, qsizetype bytesPerLine, const std::uint32_t*
   constexpr int kTilePixels = S * 8 * S;
   // Top band of the column (byte 7) first, so the image rows are written downwards.
   for (int j = kScreenColumnBytes - 1; j >= 0; --j) {
-    const std::uint32_t* tile[N];
+    const std::uint32_t* tile[std::size_t(N)];
     for (int i = 0; i < N; ++i)
       tile[i] = tiles + (schemeOffset + columns[kScreenColumnBytes * i + j]) * kTilePixels;
     uchar* row = origin + S * ScreenColumnBandTop(j) * bytesPerLine;

@@ -24,7 +24,7 @@ bool ScreenTiles::Build(int scale, QImage::Format format) {
   const std::uint32_t unlit[2] = {NativePixel(kUnlitNormalColor, format),
                                   NativePixel(kUnlitInvertedColor, format)};
   const int tileSize = Width() * Height();
-  pixels_.resize(std::size_t(kCount) * tileSize);
+  pixels_.resize(std::size_t(kCount * tileSize));
   for (int scheme = 0; scheme < 2; ++scheme) {
     for (int v = 0; v < 256; ++v) {
       std::uint32_t* tile = pixels_.data() + (scheme * kInvertedOffset + v) * tileSize;

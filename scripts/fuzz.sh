@@ -18,7 +18,7 @@ esac
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
   -DCMAKE_CXX_COMPILER=clang++-14 -DKD735_FUZZ=ON -DKD735_BUILD_TESTS=OFF -DKD735_BUILD_BENCH=OFF \
-  > /dev/null
+  -DKD735_WERROR="${KD735_WERROR:-OFF}" > /dev/null
 cmake --build build/fuzz -j "$(nproc)" --target kd735_fuzzers
 
 # A small quarantine and short allocation stacks double the speed; reports stay complete enough.

@@ -8,12 +8,16 @@ scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Compiler warnings are errors in every build below (fuzz.sh takes it from the environment).
+# Off until report/ is clean under the warning flags; then: export KD735_WERROR=ON
+export KD735_WERROR=OFF
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKD735_WERROR=$KD735_WERROR
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKD735_SANITIZE=ON \
-  -DKD735_BUILD_BENCH=OFF
+  -DKD735_BUILD_BENCH=OFF -DKD735_WERROR=$KD735_WERROR
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:${ASAN_OPTIONS:-}" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:${LSAN_OPTIONS:-}" \
@@ -22,8 +26,10 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 
 # The tests labelled "tsan" (those whose code runs threads), and only their executables.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKD735_TSAN=ON \
-  -DKD735_BUILD_BENCH=OFF
+  -DKD735_BUILD_BENCH=OFF -DKD735_WERROR=$KD735_WERROR
 cmake --build build/tsan -j "$jobs" --target kd735_tsan_tests
+# die_after_fork stays on: a test that starts a child process under the tool is no longer watched
+# soundly (tests/apps/program_rig.h), and must fail rather than pass half-blind.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}" \
   ctest --test-dir build/tsan -L tsan --output-on-failure -j "$jobs"
 

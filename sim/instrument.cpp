@@ -39,7 +39,7 @@ std::string Cp1251(std::string_view utf8) {
       continue;
     }
     unsigned cp = 0;
-    int len = 0;
+    std::size_t len = 0;
     if ((c & 0xE0) == 0xC0) {
       cp = c & 0x1F;
       len = 2;
@@ -50,7 +50,7 @@ std::string Cp1251(std::string_view utf8) {
       cp = c & 0x07;
       len = 4;
     }
-    for (int k = 1; k < len && i + k < utf8.size(); ++k)
+    for (std::size_t k = 1; k < len && i + k < utf8.size(); ++k)
       cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
     i += len;
     if (cp >= 0x410 && cp <= 0x44F)
@@ -65,7 +65,7 @@ std::string Cp1251(std::string_view utf8) {
   return out;
 }
 
-void PutBe32(FileRecord& r, int offset, std::uint32_t v) {
+void PutBe32(FileRecord& r, std::size_t offset, std::uint32_t v) {
   r[offset] = std::uint8_t(v >> 24);
   r[offset + 1] = std::uint8_t(v >> 16);
   r[offset + 2] = std::uint8_t(v >> 8);
@@ -252,7 +252,7 @@ void Instrument::SetTime(std::int64_t ms) { now_ = std::max(now_, ms); }
 
 bool Instrument::HandleCommand(const Packet& command) {
   if (faults_.rejectCommands) return false;
-  const auto word = [&command](int n) {
+  const auto word = [&command](std::size_t n) {
     return std::uint16_t(command[2 * n] << 8 | command[2 * n + 1]);
   };
   const std::uint16_t code = word(0);
@@ -285,7 +285,8 @@ bool Instrument::HandleCommand(const Packet& command) {
         --faults_.wrongListingEchoes;
         echo = kWrongEcho;
       }
-      const auto count = std::uint16_t(Files(listedKind_).size());
+      const auto count = std::uint16_t(faults_.listedCount >= 0 ? std::size_t(faults_.listedCount)
+                                                                : Files(listedKind_).size());
       Packet reply{};
       reply[0] = std::uint8_t(echo >> 8);
       reply[1] = std::uint8_t(echo);
@@ -301,7 +302,7 @@ bool Instrument::HandleCommand(const Packet& command) {
       break;
     case kScreenMessage: {
       message_.clear();
-      for (int k = 0; k < kMaxMessageChars; ++k) {
+      for (std::size_t k = 0; k < kMaxMessageChars; ++k) {
         const int hi = command[6 + 2 * k], lo = command[7 + 2 * k];
         if (hi == 0 && lo == 0) break;
         message_.push_back(hi == 0 ? char(lo) : '?');

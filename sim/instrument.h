@@ -33,6 +33,12 @@ struct InstrumentFaults {
   // Before each of these packet numbers a file packet numbered 128 + n (outside the record).
   std::vector<int> oversizedBefore;
   bool stallStream = false;  // the stream endpoint delivers nothing
+  // The transports deliver only so many bytes of each reply or stream packet (a short transfer);
+  // the rest of the packet never comes.
+  int replyBytes = kPacketSize;
+  int streamBytes = kPacketSize;
+  // The listing reply names this many files, whatever the store holds (-1: the files held).
+  int listedCount = -1;
 };
 
 // The instrument's own state as tests see it.

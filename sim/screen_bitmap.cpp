@@ -142,16 +142,19 @@ const Glyph& GlyphFor(unsigned char c) {
 
 bool Inside(int x, int y) { return x >= 0 && x < kScreenWidth && y >= 0 && y < kScreenHeight; }
 
+// The byte holding a pixel that is Inside().
+std::size_t ByteIndex(int x, int y) { return std::size_t(kColumnBytes * x + 7 - y / 8); }
+
 }  // namespace
 
 bool ScreenBitmap::Pixel(int x, int y) const {
   if (!Inside(x, y)) return false;
-  return (bytes_[kColumnBytes * x + 7 - y / 8] >> (y % 8)) & 1;
+  return (bytes_[ByteIndex(x, y)] >> (y % 8)) & 1;
 }
 
 void ScreenBitmap::SetPixel(int x, int y, bool lit) {
   if (!Inside(x, y)) return;
-  std::uint8_t& b = bytes_[kColumnBytes * x + 7 - y / 8];
+  std::uint8_t& b = bytes_[ByteIndex(x, y)];
   const auto mask = std::uint8_t(1u << (y % 8));
   b = lit ? std::uint8_t(b | mask) : std::uint8_t(b & ~mask);
 }
@@ -195,10 +198,12 @@ void ScreenBitmap::DrawLine(int x0, int y0, int x1, int y1) {
 
 int ScreenBitmap::DrawText(int x, int y, std::string_view text, int scale) {
   for (const char ch : text) {
-    const Glyph& g = GlyphFor(static_cast<unsigned char>(ch));
-    for (int row = 0; row < 7; ++row)
+    int row = 0;
+    for (const auto bits : GlyphFor(static_cast<unsigned char>(ch))) {
       for (int col = 0; col < 5; ++col)
-        if (g[row] & (0x10 >> col)) FillRect(x + col * scale, y + row * scale, scale, scale, true);
+        if (bits & (0x10 >> col)) FillRect(x + col * scale, y + row * scale, scale, scale, true);
+      ++row;
+    }
     x += 6 * scale;
   }
   return x;

@@ -22,6 +22,9 @@ struct SimulatedDevice {
 
 namespace {
 
+// The bytes a transfer delivers when the instrument sends only so many of a packet.
+std::uint32_t Delivered(int bytes) { return std::uint32_t(std::clamp(bytes, 0, kPacketSize)); }
+
 QString HardwareIdText(std::uint16_t vid, std::uint16_t pid) {
   return QStringLiteral("USB\\VID_%1&PID_%2")
       .arg(vid, 4, 16, QLatin1Char('0'))
@@ -107,6 +110,7 @@ class SimCommandChannel : public CommandChannel {
     state_->Latency();
     bool unplugged = false;
     bool ok = false;
+    std::uint32_t bytes = kPacketSize;
     {
       std::unique_lock lock(state_->mu);
       if (!device_->attached) return false;
@@ -121,7 +125,8 @@ class SimCommandChannel : public CommandChannel {
         Packet reply;
         ok = device_->attached && instrument.TakeReply(reply);
         if (ok) {
-          std::copy(reply.begin(), reply.end(), record.Data().begin());
+          bytes = Delivered(instrument.Faults().replyBytes);
+          std::copy_n(reply.begin(), bytes, record.Data().begin());
           if (device_->unplugAfterReplies > 0 && --device_->unplugAfterReplies == 0) {
             state_->Unplug(device_);
             unplugged = true;
@@ -130,7 +135,7 @@ class SimCommandChannel : public CommandChannel {
       }
     }
     if (unplugged) notify_();
-    if (ok) bytesReturned = kPacketSize;
+    if (ok) bytesReturned = bytes;
     return ok;
   }
 
@@ -175,9 +180,10 @@ class SimStreamChannel : public StreamChannel {
     if (!instrument.StreamReady()) return Outcome::kTimedOut;
     state_->Tick(instrument);
     const Packet packet = instrument.NextStreamPacket();
-    std::copy(packet.begin(), packet.end(), pending_->Data().begin());
+    const std::uint32_t bytes = Delivered(instrument.Faults().streamBytes);
+    std::copy_n(packet.begin(), bytes, pending_->Data().begin());
     pending_ = nullptr;
-    bytesReturned = kPacketSize;
+    bytesReturned = bytes;
     return Outcome::kCompleted;
   }
 

@@ -210,21 +210,27 @@ int Screen(const QCommandLineParser& parser, const GlobalOptions& options) {
   // As "Инверсия цветов" does: the whole surface, margins included, starts in the scheme's fill.
   surface.SetInverted(parser.isSet(QStringLiteral("invert")));
   surface.FillClear();
-  // The reader's first hand-off (zeros) presents once, the first real column 0 starts a pass,
-  // and the next present ends the first whole pass.
+  // The first column 0 that came starts a pass, and the next present ends the first whole pass.
   QImage picture;
   QEventLoop loop;
   const std::uint64_t presentsBefore = surface.PresentCount();
   surface.SetPresentHandler([&](const QImage& backBuffer) {
-    if (surface.PresentCount() >= presentsBefore + 3 && picture.isNull()) {
+    if (surface.PresentCount() >= presentsBefore + 2 && picture.isNull()) {
       picture = backBuffer.copy();
       loop.quit();
     }
   });
   Session s;
-  if (!s.Open(options, [&](const Packet& packet) { surface.DrawScreenPacket(packet); }) ||
-      !s.RequireInstrument())
-    return 1;
+  // Only packets that came whole since the last hand-off are drawn: the same packet handed over
+  // again (a stalled stream, short packets) would make a picture of bytes that never came.
+  std::uint64_t drawn = 0;
+  const auto draw = [&](const Packet& packet) {
+    const TUSB_Thread* reader = s.link->CurrentReader();
+    if (!reader || reader->PacketsReceived() == drawn) return;
+    drawn = reader->PacketsReceived();
+    surface.DrawScreenPacket(packet);
+  };
+  if (!s.Open(options, draw) || !s.RequireInstrument()) return 1;
   QTimer::singleShot(10000, &loop, &QEventLoop::quit);
   if (picture.isNull()) loop.exec();
   s.link->Shutdown();

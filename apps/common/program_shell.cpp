@@ -8,10 +8,10 @@
 #include <QDir>
 #include <QLockFile>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QTextStream>
 #include <cstring>
 
+#include "files/runtime_folder.h"
 #include "link/libusb_bus.h"
 #include "sim/simulated_bus.h"
 
@@ -78,8 +78,9 @@ struct InstanceGuard::Lock {
 };
 
 InstanceGuard::InstanceGuard(const QString& folder) {
-  const QString dir =
-      folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) : folder;
+  // Never a name in the shared temporary folder: another user could make it first and so keep
+  // the lock from being made at all.
+  const QString dir = folder.isEmpty() ? PrivateStateFolder() : folder;
   if (!dir.isEmpty()) path_ = QDir(dir).filePath(QStringLiteral("KD735"));
 }
 

@@ -41,12 +41,13 @@ QString UsageText(const ProgramInfo& info);
 // The text of the refusal box shown when another program of the family runs; "\r" breaks lines.
 QString AlreadyRunningText();
 
-// One lock, "KD735", shared by both programs in the user's runtime folder. A lock left by a
+// One lock, "KD735", shared by both programs in the user's runtime folder (or, without one, in a
+// private folder under the home: PrivateStateFolder). A lock left by a
 // program that crashed or was killed is taken over; a lock held by a running one is not, however
 // long it has been held.
 class InstanceGuard {
  public:
-  // folder: where the lock lives; empty: the user's runtime folder.
+  // folder: where the lock lives; empty: PrivateStateFolder().
   explicit InstanceGuard(const QString& folder = QString());
   ~InstanceGuard();
   InstanceGuard(const InstanceGuard&) = delete;

@@ -445,13 +445,13 @@ void TMainForm::ImageInvColorCheckBoxClick() {
 void TMainForm::CopyRichEditToClipboardClick() {
   RichEdit->selectAll();
   const DescriptionFont font{PageFont().family(), double(PageFont().pointSizeF())};
-  auto* data = new QMimeData;
-  data->setHtml(DescriptionHtml(shown_, font));
-  data->setText(DescriptionPlainText(shown_));
+  auto* mime = new QMimeData;
+  mime->setHtml(DescriptionHtml(shown_, font));
+  mime->setText(DescriptionPlainText(shown_));
   const QByteArray rtf = DescriptionRtf(shown_, font);
-  data->setData(QStringLiteral("text/rtf"), rtf);
-  data->setData(QStringLiteral("text/richtext"), rtf);
-  QApplication::clipboard()->setMimeData(data);
+  mime->setData(QStringLiteral("text/rtf"), rtf);
+  mime->setData(QStringLiteral("text/richtext"), rtf);
+  QApplication::clipboard()->setMimeData(mime);
   QTextCursor cursor = RichEdit->textCursor();
   cursor.clearSelection();
   RichEdit->setTextCursor(cursor);

@@ -89,7 +89,7 @@ class RecordingBus final : public UsbBus {
   std::vector<Packet> commands_;
 };
 
-inline std::uint16_t Word(const Packet& p, int n) {
+inline std::uint16_t Word(const Packet& p, std::size_t n) {
   return std::uint16_t(p[2 * n] << 8 | p[2 * n + 1]);
 }
 

@@ -262,6 +262,19 @@ TEST_F(ReportProgramTest, AFileReadWithoutAllItsPacketsIsMarked) {
   EXPECT_TRUE(list.data(list.index(0), Qt::ForegroundRole).isValid());
   Select(ListKind::Measure, 0);
   EXPECT_TRUE(Find<QTextEdit>("RichEdit")->toPlainText().contains("не полностью"));
+
+  // Packets of 20 bytes from the moment the list is emptied (the listing came whole): every
+  // packet number arrives, but no packet is whole, so both files are marked.
+  rig_->sim.WithInstrument(rig_->path, [](sim::Instrument& i) { i.Faults().missingPackets = {}; });
+  QObject::connect(&list, &QAbstractItemModel::modelReset, [&] {
+    rig_->sim.WithInstrument(rig_->path, [](sim::Instrument& i) { i.Faults().replyBytes = 20; });
+  });
+  ReadMeasureFiles();
+  ASSERT_EQ(Entries(ListKind::Measure).size(), 2);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_TRUE(list.Entry(row)->incomplete);
+    EXPECT_TRUE(list.data(list.index(row), Qt::ForegroundRole).isValid());
+  }
 }
 
 TEST_F(ReportProgramTest, TheMenuActsOnTheListItWasOpenedOn) {
@@ -550,7 +563,7 @@ TEST_F(ReportProgramTest, CreatingTheDocumentThenSendingAllFilesFillsTheTable) {
   EXPECT_EQ(docx.docVar(QStringLiteral("DEVNUM")), QStringLiteral("KD735 N 00123"));
   const auto rows = testing::DocxReader::rows(docx.tables().at(0));
   ASSERT_EQ(rows.size(), 4u);  // the heading and three blocks
-  for (int n = 1; n <= 3; ++n) {
+  for (std::size_t n = 1; n <= 3; ++n) {
     const auto cells = testing::DocxReader::cells(rows[n]);
     ASSERT_GE(cells.size(), 3u);
     EXPECT_EQ(testing::DocxReader::text(cells[0]), QString::number(n));

@@ -9,7 +9,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <tuple>
 
 #include <cerrno>
 #include <cstring>
@@ -53,6 +57,99 @@ TEST(AtomicFile, SymbolicLinkKeepsPointingAtTheReplacedFile) {
   ASSERT_TRUE(WriteFileAtomically(link, "new"));
   EXPECT_EQ(Read(real), "new");
   EXPECT_TRUE(QFileInfo(link).isSymLink());
+}
+
+// A link is followed only as the kernel's protected-symlinks rule would follow it: never a link
+// of another user in a sticky folder everyone may write to, where it may have been planted to
+// make our write replace or create a file of ours elsewhere.
+TEST(AtomicFile, LinksOfOtherUsersInSharedFoldersAreNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can make a link that belongs to another user";
+  constexpr uid_t kOther = 65534;  // nobody
+  QTemporaryDir dir;
+  const QString victim = dir.filePath("home/.profile");
+  ASSERT_TRUE(QDir(dir.path()).mkdir("home"));
+  for (const auto& [name, mode, owner] :
+       {std::tuple{"shared", 01777, uid_t(0)}, std::tuple{"open", 0777, uid_t(0)},
+        std::tuple{"others", 01777, kOther}}) {
+    const QByteArray folder = QFile::encodeName(dir.filePath(name));
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    ASSERT_EQ(::chmod(folder.constData(), mode_t(mode)), 0);
+    ASSERT_EQ(::chown(folder.constData(), owner, owner), 0);
+  }
+  // Makes a link owned by `owner`.
+  const auto link = [&](const QString& target, const QString& name, uid_t owner) {
+    const QByteArray path = QFile::encodeName(dir.filePath(name));
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), path.constData()), 0);
+    ASSERT_EQ(::lchown(path.constData(), owner, owner), 0);
+  };
+  link(victim, "shared/planted.docx", kOther);
+  link(dir.filePath("home/new"), "shared/dangling.docx", kOther);
+  link(victim, "shared/mine.docx", 0);
+  link(dir.filePath("shared/planted.docx"), "shared/chain.docx", 0);
+  link(dir.filePath("home"), "shared/folder", kOther);
+  link(victim, "open/planted.docx", kOther);
+  link(victim, "others/own-folder.docx", kOther);
+
+  struct Case {
+    const char* output;
+    const char* refusedLink;  // empty: followed to the victim
+  } cases[] = {
+      {"shared/planted.docx", "shared/planted.docx"},
+      {"shared/dangling.docx", "shared/dangling.docx"},
+      {"shared/chain.docx", "shared/planted.docx"},
+      {"shared/folder/.profile", "shared/folder"},
+      {"shared/mine.docx", ""},        // our own link
+      {"open/planted.docx", ""},       // a folder that is not sticky
+      {"others/own-folder.docx", ""},  // the folder's owner made it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    Put(victim, "mine");
+    const FileWriteResult r = WriteFileAtomically(dir.filePath(c.output), "report");
+    if (*c.refusedLink) {
+      EXPECT_EQ(r.failedAt, FileWriteResult::Stage::kRefused);
+      EXPECT_TRUE(r.message().contains(dir.filePath(c.refusedLink) + " is a symbolic link"))
+          << r.message().toStdString();
+      EXPECT_EQ(Read(victim), "mine");
+      EXPECT_TRUE(QFileInfo(dir.filePath(c.refusedLink)).isSymLink());  // left as it was
+    } else {
+      EXPECT_TRUE(r) << r.message().toStdString();
+      EXPECT_EQ(Read(victim), "report");
+    }
+  }
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath("home/new")));
+  EXPECT_EQ(QDir(dir.filePath("home")).entryList(QDir::Files | QDir::Hidden),
+            QStringList{".profile"});
+}
+
+// The same with a second user at work: nobody plants the link in a sticky folder everyone may
+// write to; root's write is refused and root's own file stays as it was.
+TEST(AtomicFile, LinkPlantedByAnotherUserIsRefused) {
+  const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+  if (::geteuid() != 0 || setpriv.isEmpty()) GTEST_SKIP() << "needs root and setpriv";
+  QTemporaryDir dir;
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+  const QString shared = dir.filePath("shared");
+  ASSERT_TRUE(QDir().mkdir(shared));
+  ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+  const QString victim = dir.filePath(".profile");
+  Put(victim, "mine");
+  const QString output = shared + "/report.docx";
+  QProcess ln;
+  ln.start(setpriv,
+           {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "ln", "-s", victim, output});
+  ASSERT_TRUE(ln.waitForFinished(10000));
+  if (ln.exitCode() != 0)
+    GTEST_SKIP() << "cannot act as nobody: " << ln.readAllStandardError().data();
+  struct stat planted {};
+  ASSERT_EQ(::lstat(QFile::encodeName(output).constData(), &planted), 0);
+  ASSERT_EQ(planted.st_uid, 65534u);
+
+  const FileWriteResult r = WriteFileAtomically(output, "report");
+  EXPECT_EQ(r.failedAt, FileWriteResult::Stage::kRefused);
+  EXPECT_TRUE(r.message().contains(output)) << r.message().toStdString();
+  EXPECT_EQ(Read(victim), "mine");
+  EXPECT_EQ(CheckWriteTarget(output).failedAt, FileWriteResult::Stage::kRefused);
 }
 
 TEST(AtomicFile, RefusesWhatIsNotARegularFileWithoutOpeningIt) {

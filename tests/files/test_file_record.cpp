@@ -153,7 +153,8 @@ TEST(CodeTables, KnownAndUnknownCodes) {
   EXPECT_EQ(ProbeFrequencyText(0), u"10,0МГц");
   EXPECT_EQ(ProbeFrequencyText(1), u"8,0 МГц");
   EXPECT_EQ(ProbeFrequencyText(7), u"1,25МГц");
-  for (int code = 0; code < 8; ++code) EXPECT_EQ(ProbeFrequencyText(code).size(), 7) << code;
+  for (std::uint32_t code = 0; code < 8; ++code)
+    EXPECT_EQ(ProbeFrequencyText(code).size(), 7) << code;
   EXPECT_EQ(ProbeFrequencyText(8), u"Неизвестна");
   EXPECT_EQ(ProbeFrequencyText(0xFFFFFFFFu), u"Неизвестна");
   EXPECT_EQ(MeasureStateText(0), MeasureStateText(3));

@@ -77,5 +77,34 @@ TEST_F(RuntimeFolder, SomeoneElsesFolderIsLeftAlone) {
   EXPECT_TRUE(qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"));
 }
 
+// Without a runtime folder, state goes to a private folder under the home; a link planted there
+// (or a folder of another user) is not used.
+TEST_F(RuntimeFolder, PrivateStateFolderUnderTheHome) {
+  const QByteArray savedHome = qgetenv("HOME"), savedCache = qgetenv("XDG_CACHE_HOME");
+  const QString home = parent_.filePath(QStringLiteral("home"));
+  ASSERT_TRUE(QDir().mkdir(home));
+  qputenv("HOME", QFile::encodeName(home));
+  qunsetenv("XDG_CACHE_HOME");
+  const QString folder = home + QStringLiteral("/.cache/kd735");
+  EXPECT_EQ(PrivateStateFolder(), folder);
+  EXPECT_EQ(Mode(folder), 0700u);
+
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  const QString elsewhere = parent_.filePath(QStringLiteral("elsewhere"));
+  ASSERT_TRUE(QDir().mkdir(elsewhere));
+  ASSERT_TRUE(QFile::link(elsewhere, folder));
+  EXPECT_EQ(PrivateStateFolder(), QString());
+
+  // A runtime folder of this user's own comes first.
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(elsewhere));
+  ASSERT_EQ(::chmod(QFile::encodeName(elsewhere).constData(), 0700), 0);
+  EXPECT_EQ(PrivateStateFolder(), elsewhere);
+  qputenv("HOME", savedHome);
+  if (savedCache.isEmpty())
+    qunsetenv("XDG_CACHE_HOME");
+  else
+    qputenv("XDG_CACHE_HOME", savedCache);
+}
+
 }  // namespace
 }  // namespace kd735

@@ -17,7 +17,8 @@ TEST(TransferRecord, HeaderLayoutIsLittleEndianAtFixedOffsets) {
   EXPECT_EQ(r.bytes[34], 64);  // data length
   EXPECT_EQ(r.DataOffset(), 38u);
   EXPECT_EQ(r.DataLength(), 64u);
-  for (int i : {0, 11, 12, 14, 21, 22, 29}) EXPECT_EQ(r.bytes[i], 0) << i;
+  constexpr std::size_t kClearedBytes[] = {0, 11, 12, 14, 21, 22, 29};
+  for (const std::size_t i : kClearedBytes) EXPECT_EQ(r.bytes[i], 0) << i;
 
   // Re-preparing clears the header but keeps the data bytes.
   r.Data()[5] = 0x42;

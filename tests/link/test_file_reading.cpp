@@ -12,7 +12,11 @@ using File = std::array<std::uint8_t, kFileRecordSize>;
 
 File MakeFile(int seed) {
   File f;
-  for (int i = 0; i < kFileRecordSize; ++i) f[i] = std::uint8_t(seed * 31 + i * 7 + 1);
+  auto value = std::uint8_t(seed * 31 + 1);  // seed * 31 + 7 * offset + 1, in a byte
+  for (std::uint8_t& b : f) {
+    b = value;
+    value = std::uint8_t(value + 7);
+  }
   return f;
 }
 
@@ -131,7 +135,7 @@ TEST_F(FileReadingTest, ForeignPacketsAndAnUnmatchedLastPacket) {
   reader->Read(FileSide::kMeasure);
   ASSERT_EQ(entries.size(), 3u);
   const File want = MakeFile(0);
-  for (int n = 0; n < 128; ++n) {
+  for (std::size_t n = 0; n < 128; ++n) {
     const bool stored = n != 5 && n != 6 && n != 127;
     const auto got = std::span(entries[0].bytes).subspan(32 * n, 32);
     const auto exp = std::span(want).subspan(32 * n, 32);

@@ -121,8 +121,8 @@ TEST_F(LibusbBusTest, CommandsRepliesAndStreamRunSideBySide) {
   EXPECT_TRUE(std::equal(file.begin(), file.end(), expected.begin()));
 
   ASSERT_EQ(streamed.size(), 66u);
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(streamed[33 * pass + i][3], 4 * i);
+  for (std::size_t pass = 0; pass < 2; ++pass) {
+    for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(streamed[33 * pass + i][3], 4 * i);
     EXPECT_EQ(streamed[33 * pass + 32][2], 0x55);
   }
 
@@ -194,14 +194,20 @@ TEST_F(LibusbBusTest, UnplugWhileAReplyIsAwaited) {
   const QString path = FindInstrument(bus.ListDevices())->DevPath;
   auto command = bus.OpenCommandChannel(path);
   ASSERT_TRUE(command);
+  // The unplug comes once the read is under way at the device, never before it.
+  std::atomic<bool> seenWaiting = false;
   std::thread unplugger([&] {
-    std::this_thread::sleep_for(100ms);
+    seenWaiting = Eventually([&] { return bed_.WaitingReplyReads(devnum) > 0; });
     bed_.Unplug(devnum);
   });
   TransferRecord record = MakeTransferRecord(kReplyEndpoint);
   std::uint32_t bytes = 0;
-  EXPECT_FALSE(command->Transfer(record, 60000, bytes));  // ends with the unplug, not at 60 s
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(command->Transfer(record, 60000, bytes));
+  const auto took = std::chrono::steady_clock::now() - start;
   unplugger.join();
+  EXPECT_TRUE(seenWaiting);
+  EXPECT_LT(took, 10s);  // it ended with the unplug, not at its 60 s time-out
   EXPECT_FALSE(testing::SendCommandPacket(*command, command::kConnect, 0));
 }
 
@@ -224,33 +230,42 @@ TEST_F(LibusbBusTest, HotplugReportsArrivalAndRemoval) {
   EXPECT_TRUE(Eventually([&] { return changes > before; }));
   EXPECT_FALSE(FindInstrument(bus.ListDevices()));
 
+  // Switched off, then another callback in its place: once that one has heard of the next
+  // arrival, the old one would have heard of it too.
   bus.SetDeviceChangeCallback({});
   const int after = changes;
+  std::atomic<int> witnessed = 0;
+  bus.SetDeviceChangeCallback([&] { ++witnessed; });
   bed_.AddInstrument("00778");
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(Eventually([&] { return witnessed > 0; }));
   EXPECT_EQ(changes, after);
 }
 
 TEST_F(LibusbBusTest, NoCallbackRunsOnceNotificationIsSwitchedOff) {
   LibusbBus bus(LibusbBus::DeviceWatch::kPolling);
-  std::atomic<bool> entered = false, release = false, switchedOff = false, ranAfterOff = false,
-                    left = false;
+  std::atomic<bool> entered = false, offAsked = false, switchedOff = false, ranAfterOff = false,
+                    left = false, leftBeforeOffReturned = false;
   bus.SetDeviceChangeCallback([&] {
     entered = true;
-    while (!release) std::this_thread::sleep_for(1ms);
+    // Runs on until the switch-off has been asked for, then waits (a bounded while) for it to
+    // return: a switch-off that returned while the callback still runs is then seen here.
+    EXPECT_TRUE(Eventually([&] { return offAsked.load(); }));
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    while (!switchedOff && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(1ms);
     if (switchedOff) ranAfterOff = true;  // the owner may already be gone
     left = true;
   });
   bed_.AddInstrument("00123");
   ASSERT_TRUE(Eventually([&] { return entered.load(); }));
   std::thread off([&] {
+    offAsked = true;
     bus.SetDeviceChangeCallback({});
+    leftBeforeOffReturned = left.load();
     switchedOff = true;
   });
-  std::this_thread::sleep_for(100ms);  // time for a switch-off that does not wait to return
-  release = true;
   off.join();
-  ASSERT_TRUE(Eventually([&] { return left.load(); }));
+  EXPECT_TRUE(leftBeforeOffReturned);
   EXPECT_FALSE(ranAfterOff);
 }
 

@@ -69,6 +69,108 @@ TEST_F(LinkSimTest, MissingPacketsAreReportedOnTheEntry) {
   }
 }
 
+// A transfer shorter than 64 bytes is no packet: a short listing is no listing, a file of short
+// replies is incomplete (not a whole file of zeros), and short stream packets are neither drawn
+// nor counted in the rate.
+TEST_F(LinkSimTest, ShortTransfersAreNoPackets) {
+  for (const int bytes : {8, 20, 63}) {
+    SCOPED_TRACE(bytes);
+    sim::SimulatedBus shortBus{Immediate()};
+    const QString path = shortBus.AttachInstrument();
+    const auto shortFrom = [&](int replyBytes, int streamBytes) {
+      shortBus.WithInstrument(path, [&](sim::Instrument& i) {
+        i.Faults().replyBytes = replyBytes;
+        i.Faults().streamBytes = streamBytes;
+      });
+    };
+    shortFrom(bytes, bytes);
+    std::vector<Packet> handed;
+    LinkController link(shortBus, [&](const Packet& p) { handed.push_back(p); });
+    link.Start();
+
+    std::vector<QString> messages;
+    std::vector<InstrumentFileEntry> entries;
+    InstrumentFileReader::Hooks hooks;
+    hooks.showMessage = [&](MessageKind, const QString& text) { messages.push_back(text); };
+    hooks.clearList = [&](FileSide) { shortFrom(bytes, bytes); };
+    hooks.appendFile = [&](const InstrumentFile& f) {
+      EXPECT_EQ(f.packetsStored, 0);
+      entries.push_back(MakeInstrumentFileEntry(f));
+    };
+    InstrumentFileReader reader(link, hooks);
+    reader.Read(FileSide::kMeasure);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(messages,
+              std::vector<QString>{InstrumentFileReader::ListingErrorText(FileSide::kMeasure)});
+
+    // A whole listing, then short file packets (they start once the list is emptied).
+    messages.clear();
+    shortFrom(kPacketSize, bytes);
+    reader.Read(FileSide::kMeasure);
+    EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
+    ASSERT_EQ(entries.size(), 3u);
+    for (const auto& e : entries) EXPECT_TRUE(e.incomplete);
+
+    // Two rate updates with only short packets on the stream: nothing counted, nothing drawn.
+    int updates = 0;
+    QObject::connect(&link, &LinkController::statusTextChanged, [&](int panel, const QString&) {
+      if (panel == LinkController::kByteRatePanel) ++updates;
+    });
+    ASSERT_TRUE(test::PumpUntil([&] { return updates >= 2; }));
+    EXPECT_EQ(link.StatusText(LinkController::kByteRatePanel), LinkController::ByteRateText(0));
+    ASSERT_FALSE(handed.empty());
+    EXPECT_TRUE(std::all_of(handed.begin(), handed.end(), [](const Packet& p) {
+      return std::all_of(p.begin(), p.end(), [](std::uint8_t b) { return b == 0; });
+    }));
+    // Whole packets again: they are drawn and counted.
+    shortFrom(kPacketSize, kPacketSize);
+    ASSERT_TRUE(test::PumpUntil([&] {
+      return std::any_of(handed.begin(), handed.end(),
+                         [](const Packet& p) { return p != Packet{}; });
+    }));
+    link.Shutdown();
+  }
+}
+
+// The listing's count is believed only up to what the instrument can hold; a file it then does
+// not send is named, and the link, still up, is not blamed.
+TEST_F(LinkSimTest, ListedCountIsBoundedAndAFileThatDoesNotComeIsNamed) {
+  struct Case {
+    int listed;
+    QString message;
+    std::size_t entries;
+  } cases[] = {
+      {65535, InstrumentFileReader::ListingErrorText(FileSide::kMeasure), 1},
+      {257, InstrumentFileReader::ListingErrorText(FileSide::kMeasure), 1},
+      {256, InstrumentFileReader::FileMissingText(4, 256), 3},
+      {5, InstrumentFileReader::FileMissingText(4, 5), 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listed);
+    sim::SimulatedBus countBus{Immediate()};
+    const QString path = countBus.AttachInstrument();
+    LinkController link(countBus, nullptr);
+    link.Start();
+    std::vector<QString> messages;
+    std::size_t entries = 1;  // one entry from before this reading
+    InstrumentFileReader::Hooks hooks;
+    hooks.showMessage = [&](MessageKind, const QString& text) { messages.push_back(text); };
+    hooks.clearList = [&](FileSide) { entries = 0; };
+    hooks.appendFile = [&](const InstrumentFile& f) {
+      EXPECT_TRUE(f.Complete());
+      ++entries;
+    };
+    InstrumentFileReader reader(link, hooks);
+    countBus.WithInstrument(path, [&](sim::Instrument& i) { i.Faults().listedCount = c.listed; });
+    reader.Read(FileSide::kMeasure);
+    EXPECT_EQ(messages, std::vector<QString>{c.message});
+    EXPECT_EQ(entries, c.entries);
+    EXPECT_EQ(link.Instruments().size(), 1);
+  }
+  EXPECT_EQ(InstrumentFileReader::FileMissingText(4, 5),
+            QStringLiteral("Прибор на связи, но не прислал файл 004 из 5 !!!"));
+}
+
 TEST_F(LinkSimTest, ScreenMessageReachesTheInstrumentAndIsLogged) {
   const QString path = bus.AttachInstrument();
   LinkController link(bus, nullptr);

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <chrono>
 #include <vector>
 
 #include "link/file_reading.h"
 #include "link/libusb_bus.h"
 #include "link/link_controller.h"
+#include "tests/common/cli_runner.h"
 #include "tests/common/event_helpers.h"
 #include "tests/link/usb_testbed.h"
 
@@ -82,6 +86,41 @@ TEST_F(LinkOverUsbTest, StreamCommandsFilesAndAnUnplugInTheMiddleOfAFile) {
   EXPECT_EQ(link.StatusText(LinkController::kLinkPanel), QStringLiteral("Нет связи c КД735!!!"));
   link.Shutdown();
   EXPECT_EQ(link.CurrentReader(), nullptr);
+}
+
+// A hostile instrument that answers short (and a stalled stream), reached by the kd735 tool as a
+// child process inside the same emulation: nothing that never came becomes a file or a picture.
+TEST_F(LinkOverUsbTest, ToolRefusesWhatCameShortOrNotAtAll) {
+  const int devnum = bed_.AddInstrument("00123", 11);
+  QTemporaryDir dir;
+  const auto faults = [&](int replyBytes, int streamBytes, bool stall) {
+    bed_.WithInstrument(devnum, [&](sim::Instrument& i) {
+      i.Faults().replyBytes = replyBytes;
+      i.Faults().streamBytes = streamBytes;
+      i.Faults().stallStream = stall;
+    });
+  };
+
+  faults(8, kPacketSize, false);
+  const testing::CliRun read = testing::RunKd735({"read", "measure", "--out", dir.path()});
+  EXPECT_EQ(read.exitCode, 1) << read.err.toStdString();
+  EXPECT_TRUE(read.err.contains(QStringLiteral("Ошибка составления списка")))
+      << read.err.toStdString();
+  EXPECT_TRUE(QDir(dir.path()).isEmpty());
+
+  const QString picture = dir.filePath("screen.png");
+  for (const auto& [streamBytes, stall] : {std::pair{20, false}, std::pair{64, true}}) {
+    SCOPED_TRACE(stall ? "stalled stream" : "short stream packets");
+    faults(kPacketSize, streamBytes, stall);
+    const testing::CliRun screen = testing::RunKd735({"screen", picture});
+    EXPECT_EQ(screen.exitCode, 1) << screen.err.toStdString();
+    EXPECT_TRUE(screen.err.contains(QStringLiteral("no whole screen"))) << screen.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(picture));
+  }
+  faults(kPacketSize, kPacketSize, false);
+  const testing::CliRun screen = testing::RunKd735({"screen", picture});
+  EXPECT_EQ(screen.exitCode, 0) << screen.err.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(picture));
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ std::string Descriptors(std::uint16_t vid, std::uint16_t pid, bool strings) {
          "070501024000000705830240000007058202400000";
 }
 
+// The bytes a transfer delivers when the instrument sends only so many of a packet.
+int Delivered(int bytes) { return std::clamp(bytes, 0, kPacketSize); }
+
 std::vector<std::uint8_t> StringDescriptor(const std::string& text) {
   std::vector<std::uint8_t> d = {std::uint8_t(2 + 2 * text.size()), 3};
   for (const char ch : text) {
@@ -87,7 +90,7 @@ struct MockDevice {
       if (!instrument->TakeReply(reply)) break;
       UMockdevIoctlData* urbd = waitingReply.front();
       waitingReply.pop_front();
-      Complete(urbd, reply.data(), kPacketSize);
+      Complete(urbd, reply.data(), Delivered(instrument->Faults().replyBytes));
       if (unplugAfterReplies > 0 && --unplugAfterReplies == 0) Cut();
     }
   }
@@ -97,7 +100,7 @@ struct MockDevice {
       const Packet p = instrument->NextStreamPacket();
       UMockdevIoctlData* urbd = waitingStream.front();
       waitingStream.pop_front();
-      Complete(urbd, p.data(), kPacketSize);
+      Complete(urbd, p.data(), Delivered(instrument->Faults().streamBytes));
     }
   }
 
@@ -341,6 +344,13 @@ void UsbTestbed::Remove(int devnum) {
   umockdev_testbed_remove_device(impl_->bed, it->second->syspath.c_str());
 }
 
+int UsbTestbed::WaitingReplyReads(int devnum) {
+  const auto it = impl_->devices.find(devnum);
+  if (it == impl_->devices.end()) return 0;
+  std::lock_guard lock(it->second->mu);
+  return int(it->second->waitingReply.size());
+}
+
 void UsbTestbed::WithInstrument(int devnum, const std::function<void(sim::Instrument&)>& action) {
   const auto it = impl_->devices.find(devnum);
   if (it == impl_->devices.end() || !it->second->instrument) return;
@@ -365,6 +375,7 @@ int UsbTestbed::AddDevice(std::uint16_t, std::uint16_t) { return 0; }
 void UsbTestbed::Unplug(int) {}
 void UsbTestbed::UnplugAfterReplies(int, int) {}
 void UsbTestbed::Remove(int) {}
+int UsbTestbed::WaitingReplyReads(int) { return 0; }
 void UsbTestbed::WithInstrument(int, const std::function<void(sim::Instrument&)>&) {}
 }  // namespace kd735::test
 

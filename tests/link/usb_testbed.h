@@ -40,6 +40,9 @@ class UsbTestbed {
   // Removes an unplugged device from the emulated sysfs.
   void Remove(int devnum);
 
+  // Reply reads (URBs on 0x83) the device holds, waiting for a reply.
+  int WaitingReplyReads(int devnum);
+
   // Runs the action on the device's instrument under the device's lock.
   void WithInstrument(int devnum, const std::function<void(sim::Instrument&)>& action);
 

@@ -45,7 +45,7 @@ TEST(ScreenMessage, TextStopsAfterSixteenCharacters) {
   const Packet p = BuildScreenMessagePacket(4, sixteen);
   EXPECT_EQ(p[36], 0x00);
   EXPECT_EQ(p[37], 0xCF);  // П, the last character
-  for (int i = 38; i < 64; ++i) EXPECT_EQ(p[i], 0) << i;
+  for (std::size_t i = 38; i < p.size(); ++i) EXPECT_EQ(p[i], 0) << i;
   EXPECT_EQ(BuildScreenMessagePacket(4, sixteen + QStringLiteral("Р")), p);
   EXPECT_EQ(ScreenMessageText(sixteen + QStringLiteral("Р")), sixteen);
   EXPECT_EQ(ScreenMessageText(QStringLiteral("中 !")), QStringLiteral("? !"));

@@ -53,7 +53,7 @@ Packet LitPacket(std::uint8_t first) {
 
 TEST(ScreenColumn, BytesMapToRowsBottomBandFirstLsbTopmost) {
   struct Case {
-    int packetByte;  // 8..15: group 0 of the packet
+    std::size_t packetByte;  // 8..15: group 0 of the packet
     std::uint8_t value;
     std::uint64_t rows;
   } cases[] = {

@@ -25,7 +25,7 @@ std::vector<Packet> RequestFile(Instrument& instrument, std::uint16_t kind, std:
   return Drain(instrument);
 }
 
-std::uint32_t Be32(const FileRecord& r, int offset) {
+std::uint32_t Be32(const FileRecord& r, std::size_t offset) {
   return std::uint32_t(r[offset]) << 24 | std::uint32_t(r[offset + 1]) << 16 |
          std::uint32_t(r[offset + 2]) << 8 | r[offset + 3];
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "link/command_protocol.h"
@@ -150,12 +151,25 @@ TEST(SimulatedBus, UnplugInTheMiddleOfAFile) {
   EXPECT_FALSE(testing::SendCommandPacket(*command, command::kPrepare, 0));
 }
 
+// Waits for what another thread brings about, a generous while at most.
+template <typename Predicate>
+bool Eventually(Predicate done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return done();
+}
+
+// The stream reader's thread and the commands of the UI thread share the bus: commands go through
+// while the stream runs and while it waits on a stalled instrument, and the stream resumes after.
 TEST(SimulatedBus, ReaderThreadAndUiThreadRunSideBySide) {
+  using namespace std::chrono_literals;
   SimulatedBus bus;
   const QString path = bus.AttachInstrument();
   auto command = bus.OpenCommandChannel(path);
   auto stream = bus.OpenStreamChannel(path);
   std::atomic<int> completed = 0;
+  std::atomic<bool> ended = false;
   std::thread reader([&] {
     TransferRecord record = MakeTransferRecord(kStreamEndpoint);
     for (;;) {
@@ -163,17 +177,35 @@ TEST(SimulatedBus, ReaderThreadAndUiThreadRunSideBySide) {
       if (!stream->Submit(record)) break;
       std::uint32_t bytes = 0;
       const Outcome outcome = stream->Wait(500, bytes);
-      if (outcome == Outcome::kCompleted) ++completed;
+      if (outcome == Outcome::kCompleted && bytes == kPacketSize) ++completed;
       if (outcome == Outcome::kTimedOut) stream->Abort();
     }
+    ended = true;
   });
-  while (completed < 10) std::this_thread::yield();
-  for (int i = 0; i < 200; ++i) {
-    testing::SendCommandPacket(*command, command::kKey, i % 2 ? key::kUp : key::kDown);
-    if (i == 100) bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = true; });
-    if (i == 150) bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = false; });
-  }
+  const auto keys = [&](int n) {
+    int sent = 0;
+    for (int i = 0; i < n; ++i)
+      sent += testing::SendCommandPacket(*command, command::kKey, i % 2 ? key::kUp : key::kDown);
+    return sent;
+  };
+
+  EXPECT_TRUE(Eventually([&] { return completed >= 10; }));
+  EXPECT_EQ(keys(100), 100);
+
+  bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = true; });
+  const int beforeStall = completed;
+  // The reader now waits its 500 ms per transfer; commands must not wait with it.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(keys(50), 50);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_LE(completed, beforeStall + 1);  // at most the transfer already under way
+
+  bus.WithInstrument(path, [](Instrument& in) { in.Faults().stallStream = false; });
+  EXPECT_TRUE(Eventually([&] { return completed > beforeStall + 10; }));
+  EXPECT_EQ(keys(50), 50);
+
   bus.Detach(path);  // ends the reader: its next Submit fails
+  EXPECT_TRUE(Eventually([&] { return ended.load(); }));
   reader.join();
 }
 
