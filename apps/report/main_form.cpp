@@ -28,6 +28,7 @@
 #include <QUrl>
 
 #include "apps/common/form_kit.h"
+#include "apps/common/picture_view.h"
 #include "apps/common/simulator_menu.h"
 #include "apps/common/spin_edit.h"
 #include "apps/common/status_bar.h"
@@ -255,7 +256,7 @@ void TMainForm::FormCreate() {
   FontBitBtn->setText(MessageLines(QStringLiteral("Выбрать шрифт\rдля записей")));
   viewImage_ = QImage(134, 70, QImage::Format_RGB32);
   viewImage_.fill(Qt::white);
-  ViewFileImage->setPixmap(QPixmap::fromImage(viewImage_));
+  ViewFileImage->SetPicture(viewImage_);
   MesuareLabel->setText(QStringLiteral("Сообщение"));
   BscanLabel->setText(QStringLiteral("Сообщение"));
   measure_.Clear();
