@@ -18,12 +18,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QUrl>
 
@@ -346,6 +349,20 @@ TEST_F(ReportProgramTest, ShowingAnEntryGivesItsDescriptionInItsFormatsAndItsPic
   EXPECT_TRUE(Find<QTextEdit>("RichEdit")->toPlainText().isEmpty());
   EXPECT_EQ(Find<TPictureView>("ViewFileImage")->Picture(), picture);
   EXPECT_TRUE(View(ListKind::Measure)->selectionModel()->selectedRows().isEmpty());
+}
+
+// A B-scan's long lines wrap at the box's width instead of needing sideways scrolling.
+TEST_F(ReportProgramTest, TheDescriptionWrapsLongLines) {
+  Find<QPushButton>("ReadBscanBitBtn")->click();
+  Find<QTabWidget>("PageControl")->setCurrentIndex(1);
+  Select(ListKind::Bscan, 0);
+  auto* box = Find<QTextEdit>("RichEdit");
+  QApplication::processEvents();
+  EXPECT_EQ(box->horizontalScrollBar()->maximum(), 0);
+  const QTextBlock range = box->document()->findBlock(
+      box->toPlainText().indexOf(QStringLiteral("Диапазон толщин (согласно настройки прибора)")));
+  ASSERT_TRUE(range.isValid());
+  EXPECT_GT(range.layout()->lineCount(), 1);
 }
 
 TEST_F(ReportProgramTest, SavedEntriesLoadBackAndWrongSizesAreRefused) {
