@@ -50,6 +50,8 @@ void MakeFixedWindow(QWidget* window, QSize client) {
 }
 
 void CentreOnScreen(QWidget* window) {
+  // Wayland leaves the placing of windows to the compositor.
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
   const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   QRect frame = window->frameGeometry();

@@ -17,7 +17,7 @@ namespace kd735 {
 QFont PageFont();
 
 // A fixed-size window with only the close box; `client` is its client area. Centred on the
-// screen the first time it is shown.
+// screen the first time it is shown (where the window system lets programs place windows).
 void MakeFixedWindow(QWidget* window, QSize client);
 void CentreOnScreen(QWidget* window);
 

@@ -241,6 +241,12 @@ void TMainForm::BuildLeftColumn() {
     x += 34;
   }
   BitBtn1->setGeometry(4, 37, 132, 27);
+  // Tab follows the layout: the arrow cross row by row.
+  setTabOrder(EscapeSpeedButton, UpSpeedButton);
+  setTabOrder(UpSpeedButton, LeftSpeedButton);
+  setTabOrder(LeftSpeedButton, RightSpeedButton);
+  setTabOrder(RightSpeedButton, DownSpeedButton);
+  setTabOrder(DownSpeedButton, ReStartSpeedButton);
 
   // The footer runs along the whole bottom edge, so that all three panels can be read.
   Footer()->setParent(client);

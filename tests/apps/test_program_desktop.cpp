@@ -218,20 +218,48 @@ TEST(Desktop, MenusShortcutsAndEscWorkFromTheKeyboard) {
   EXPECT_EQ(rig.Link().CurrentReader(), nullptr);  // stopped as the close box stops it
 }
 
-TEST(Desktop, TabFollowsTheVirtualProgramsLayout) {
-  ProgramRig rig(Which::kVirtual);
-  QStringList order;
-  QWidget* w = rig.main->Screen();
-  do {
-    if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(rig.main) && w->isEnabled())
-      order << w->objectName();
-    w = w->nextInFocusChain();
-  } while (w != rig.main->Screen());
-  EXPECT_EQ(order, (QStringList{"DXDraw", "DrawCheckBox", "InvColorCheckBox", "EnterSpeedButton",
-                                "UpSpeedButton", "EscapeSpeedButton", "LeftSpeedButton",
-                                "RightSpeedButton", "DownSpeedButton", "ReStartSpeedButton",
-                                "USBMessageSpeedButton", "UnLocButtomsSpeedButton",
-                                "ScreenClearSpeedButton", "BitBtn1"}));
+TEST(Desktop, TabFollowsTheLayout) {
+  for (const Which which : {Which::kReport, Which::kVirtual}) {
+    SCOPED_TRACE(Name(which));
+    ProgramRig rig(which);
+    QStringList order;
+    QWidget* w = rig.main->Screen();
+    do {
+      if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(rig.main) && w->isEnabled())
+        order << w->objectName();
+      w = w->nextInFocusChain();
+    } while (w != rig.main->Screen());
+    // Row by row, left to right; the report program's pages come after its left column.
+    const QStringList want = which == Which::kVirtual ? QStringList{"DXDraw",
+                                                                    "DrawCheckBox",
+                                                                    "InvColorCheckBox",
+                                                                    "EnterSpeedButton",
+                                                                    "UpSpeedButton",
+                                                                    "EscapeSpeedButton",
+                                                                    "LeftSpeedButton",
+                                                                    "RightSpeedButton",
+                                                                    "DownSpeedButton",
+                                                                    "ReStartSpeedButton",
+                                                                    "USBMessageSpeedButton",
+                                                                    "UnLocButtomsSpeedButton",
+                                                                    "ScreenClearSpeedButton",
+                                                                    "BitBtn1"}
+                                                      : QStringList{"DXDraw",
+                                                                    "DrawCheckBox",
+                                                                    "InvColorCheckBox",
+                                                                    "EnterSpeedButton",
+                                                                    "EscapeSpeedButton",
+                                                                    "UpSpeedButton",
+                                                                    "LeftSpeedButton",
+                                                                    "RightSpeedButton",
+                                                                    "DownSpeedButton",
+                                                                    "ReStartSpeedButton",
+                                                                    "UnLocButtomsSpeedButton",
+                                                                    "ScreenClearSpeedButton",
+                                                                    "BitBtn1",
+                                                                    "PageControl"};
+    EXPECT_EQ(order.mid(0, want.size()).join(' ').toStdString(), want.join(' ').toStdString());
+  }
 }
 
 TEST(Desktop, WithoutAnInstrumentTheLastPictureStaysButPlainlyNotLive) {
