@@ -1,7 +1,6 @@
 #include "apps/common/picture_view.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <cmath>
 
 #include "apps/common/form_kit.h"
