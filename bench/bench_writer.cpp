@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bench/bench_records.h"
-#include "report/docx_word.h"
 #include "report/word_backend.h"
 #include "report/word_report.h"
 #include "report/writer_word.h"
@@ -75,9 +74,9 @@ void Run(benchmark::State& state, WordBackend backend) {
     QTemporaryDir dir;
     options.docx.reportsFolder = dir.path();
     PictureClipboard clipboard;
-    std::unique_ptr<WordAutomation> word = CreateWordAutomation(backend, clipboard, options);
+    std::unique_ptr<ReportPort> port = CreateReportPort(backend, options);
     TimingFeedback feedback;
-    WordReport report(*word, clipboard, feedback);
+    WordReport report(*port, clipboard, feedback);
     ReportSettings settings;
     report.CreateWordDocument(QStringLiteral(KD735_TEMPLATE_DOCX), settings,
                               QStringLiteral("КД735 0123"));
@@ -98,7 +97,11 @@ void Run(benchmark::State& state, WordBackend backend) {
     };
     first += ms(feedback.done[window - 1] - start) / window;
     last += ms(feedback.done[n - 1] - feedback.done[n - window]) / std::max(1, window - 1);
-    if (auto* writer = dynamic_cast<WriterWord*>(word.get())) writer->CloseDocuments();
+    if (backend == WordBackend::kWriter && port->Begin()) {
+      CloseOutcome closed;
+      port->CloseDocuments(&closed);
+      port->End();
+    }
     state.ResumeTiming();
   }
   state.counters["per_block"] = benchmark::Counter(

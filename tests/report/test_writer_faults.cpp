@@ -155,13 +155,15 @@ class WriterFault : public ::testing::Test {
   void Start() {
     writer_ = std::make_unique<WriterWord>(clipboard_, options_);
     word_ = std::make_unique<HookedWord>(*writer_);
-    report_ = std::make_unique<WordReport>(*word_, clipboard_, feedback_);
+    port_ = std::make_unique<AutomationPort>(*word_, clipboard_);
+    report_ = std::make_unique<WordReport>(*port_, clipboard_, feedback_);
     ASSERT_TRUE(Create());
     ASSERT_NE(writer_->officeProcessId(), 0);
   }
   void TearDown() override {
     if (writer_) testing::SignalOffice(writer_->officeProcessId(), SIGCONT);
     report_.reset();
+    port_.reset();
     word_.reset();
     writer_.reset();  // ends its LibreOffice
   }
@@ -211,6 +213,7 @@ class WriterFault : public ::testing::Test {
   PictureClipboard clipboard_;
   std::unique_ptr<WriterWord> writer_;
   std::unique_ptr<HookedWord> word_;
+  std::unique_ptr<AutomationPort> port_;
   RecordingFeedback feedback_;
   std::unique_ptr<WordReport> report_;
   ReportSettings settings_;
@@ -383,8 +386,9 @@ class WriterMissing : public ::testing::Test {
   std::vector<ReportMessage> CreateWith(const WriterWordOptions& options) {
     PictureClipboard clipboard;
     WriterWord writer(clipboard, options);
+    AutomationPort port(writer, clipboard);
     RecordingFeedback feedback;
-    WordReport report(writer, clipboard, feedback);
+    WordReport report(port, clipboard, feedback);
     ReportSettings settings;
     EXPECT_FALSE(report.CreateWordDocument(kTemplate, settings, u"x"_s));
     EXPECT_EQ(report.ReportStatusText(), u"ОШИБКА открытия Word."_s);
