@@ -1,7 +1,9 @@
 // The report program's whole job as a person does it, driven through its real controls against
 // the simulated instrument at its realistic USB pace: read 20 measurement files and the B-scans,
-// look at one of each, make the document, send all files, and (with --shots) take pictures of
-// the windows and of the finished report's first page. Prints the program time of the run.
+// look at one of each, make the document, send all files, open the measurements' table with a
+// minimum allowed thickness and send its summary, and (with --shots) take pictures of the windows
+// and of the finished report's first page, and of the table beside the report's summary. Prints
+// the program time of the run.
 //
 //   kd735_walkthrough [--files N] [--shots FOLDER] [--writer]
 // With --writer the report is made in a visible LibreOffice Writer (which must be installed), and
@@ -13,9 +15,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -27,6 +31,7 @@
 #include <cstdio>
 
 #include "apps/report/report_program.h"
+#include "apps/report/table_form.h"
 #include "files/bitmap_file.h"
 #include "report/docx_engine.h"
 #include "report/word_backend.h"
@@ -166,6 +171,23 @@ int main(int argc, char** argv) {
   pages->setCurrentIndex(1);
   sendAll("MesuareListBox");
   sendAll("BScanListBox");
+  // The measurements' table: the readings under 5 mm marked, its summary after the last table.
+  Q_EMIT list("MesuareListBox")->customContextMenuRequested(QPoint(4, 4));
+  form.findChild<QMenu*>(QStringLiteral("ListPopupMenu"))->close();
+  form.findChild<QAction*>(QStringLiteral("SurveyTableItem"))->trigger();
+  report_app::TTableForm* table = form.TableForm(ListKind::Measure);
+  table->findChild<QLineEdit*>(QStringLiteral("MinimumThicknessEdit"))
+      ->setText(QStringLiteral("5"));
+  table->findChild<QAbstractButton*>(QStringLiteral("SendSummaryButton"))->click();
+  PumpUntil([&] { return form.PendingReportActions() == 0; });
+  const qint64 s1 = clock.elapsed();
+  QImage tableShot;
+  if (!shots.isEmpty()) {
+    Pump(500);
+    tableShot = table->screen()->grabWindow(0).copy(table->frameGeometry()).toImage();
+  }
+  table->close();
+  shotMs += clock.elapsed() - s1;
   pages->setCurrentIndex(0);
   const qint64 s2 = clock.elapsed();
   if (writer) {
@@ -216,7 +238,33 @@ int main(int argc, char** argv) {
       const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
       Out() << "report PDF shows 0001: " << text.contains("0001")
             << ", KD735 N 00123: " << text.contains("KD735 N 00123")
-            << ", PIPE0020: " << text.contains("PIPE0020") << '\n';
+            << ", PIPE0020: " << text.contains("PIPE0020")
+            << ", Сводка измерений: " << text.contains(QStringLiteral("Сводка измерений")) << '\n';
+      // The table window beside the report's page with its summary (the last page).
+      const QString pages = QString::fromUtf8([&] {
+        QProcess info;
+        info.start(QStringLiteral("pdfinfo"), {pdf});
+        info.waitForFinished();
+        return info.readAllStandardOutput();
+      }());
+      const QString last =
+          pages.section(QStringLiteral("Pages:"), 1).trimmed().section(QLatin1Char('\n'), 0, 0);
+      const QString page = work.filePath(QStringLiteral("summary_page"));
+      QProcess::execute(
+          QStringLiteral("pdftoppm"),
+          {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-f"),
+           last, QStringLiteral("-l"), last, QStringLiteral("-singlefile"), pdf, page});
+      QImage summary(page + QStringLiteral(".png"));
+      if (!tableShot.isNull() && !summary.isNull()) {
+        QImage both(tableShot.width() + 16 + summary.width(),
+                    std::max(tableShot.height(), summary.height()), QImage::Format_RGB32);
+        both.fill(QColor(64, 64, 64));
+        QPainter painter(&both);
+        painter.drawImage(0, 0, tableShot);
+        painter.drawImage(tableShot.width() + 16, 0, summary);
+        painter.end();
+        SavePicture(both, QDir(shots).filePath(QStringLiteral("kd735_report_table.png")));
+      }
     }
   }
   Out().flush();

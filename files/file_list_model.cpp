@@ -3,11 +3,18 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QStringList>
+
+#include "files/survey.h"
 
 namespace kd735 {
 
 QString FileListModel::IncompleteNote() {
   return QStringLiteral("файл прочитан из прибора не полностью");
+}
+
+QString FileListModel::BelowMinimumNote() {
+  return QStringLiteral("ниже минимально допустимой толщины");
 }
 
 FileListModel::FileListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -33,12 +40,22 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       if (entry->incomplete) return QBrush(QColor(200, 0, 0));
       return {};
-    case Qt::ToolTipRole:
-      if (entry->incomplete) return QStringLiteral("Внимание: ") + IncompleteNote();
+    case Qt::DecorationRole:
+      if (BelowMinimum(index.row())) return belowMinimumIcon_;
       return {};
+    case Qt::ToolTipRole: {
+      QStringList notes;
+      if (entry->incomplete) notes << QStringLiteral("Внимание: ") + IncompleteNote();
+      if (BelowMinimum(index.row())) notes << BelowMinimumNote();
+      if (notes.isEmpty()) return {};
+      return notes.join(QLatin1Char('\n'));
+    }
     case Qt::AccessibleTextRole:
       if (entry->incomplete) return entry->text + QStringLiteral(" (") + IncompleteNote() + ')';
       return entry->text;
+    case Qt::AccessibleDescriptionRole:
+      if (BelowMinimum(index.row())) return BelowMinimumNote();
+      return {};
     default:
       return {};
   }
@@ -74,6 +91,21 @@ const FileListEntry* FileListModel::Entry(int row) const {
 const TKD735FileContent* FileListModel::Content(int row) const {
   const FileListEntry* entry = Entry(row);
   return entry ? entry->content.get() : nullptr;
+}
+
+void FileListModel::SetMinimumAllowed(std::optional<std::int64_t> hundredths) {
+  if (hundredths == minimumAllowed_) return;
+  minimumAllowed_ = hundredths;
+  if (Count() > 0)
+    Q_EMIT dataChanged(index(0), index(Count() - 1),
+                       {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+}
+
+bool FileListModel::BelowMinimum(int row) const {
+  const FileListEntry* entry = Entry(row);
+  if (!minimumAllowed_ || !entry || !entry->content || entry->incomplete) return false;
+  const std::optional<std::int32_t> h = ThicknessReading(*entry->content);
+  return h && *h < *minimumAllowed_;
 }
 
 }  // namespace kd735

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QIcon>
 #include <QString>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "files/file_record.h"
@@ -18,13 +21,16 @@ struct FileListEntry {
 };
 
 // A list of instrument files as the window shows it: entries in the order they were added (never
-// sorted), texts in bold; an incomplete file is marked. The model owns every entry's record.
+// sorted), texts in bold; an incomplete file is marked, and so, while a minimum allowed thickness
+// is set, is a reading below it. The model owns every entry's record.
 class FileListModel final : public QAbstractListModel {
   Q_OBJECT
 
  public:
   // The marker of an entry read without all of its packets.
   static QString IncompleteNote();
+  // The reason a reading is marked.
+  static QString BelowMinimumNote();
 
   explicit FileListModel(QObject* parent = nullptr);
   ~FileListModel() override;
@@ -42,8 +48,18 @@ class FileListModel final : public QAbstractListModel {
   const FileListEntry* Entry(int row) const;
   const TKD735FileContent* Content(int row) const;
 
+  // The minimum allowed thickness in hundredths of a mm; none: nothing is marked.
+  void SetMinimumAllowed(std::optional<std::int64_t> hundredths);
+  std::optional<std::int64_t> MinimumAllowed() const { return minimumAllowed_; }
+  // A valid reading of a complete file, below the minimum.
+  bool BelowMinimum(int row) const;
+  // The picture beside a marked entry (the model draws none itself).
+  void SetBelowMinimumIcon(const QIcon& icon) { belowMinimumIcon_ = icon; }
+
  private:
   std::vector<FileListEntry> entries_;
+  std::optional<std::int64_t> minimumAllowed_;
+  QIcon belowMinimumIcon_;
 };
 
 }  // namespace kd735

@@ -21,6 +21,7 @@ SurveyRow MakeRow(SurveyKind kind, const SurveyEntry& entry, int number, const Q
   row.entryText = entry.text;
   row.source = entry.source;
   row.hasRecord = entry.content != nullptr;
+  row.incomplete = entry.incomplete;
   Put(row, SurveyColumn::Number, QString::number(number), number);
   Put(row, SurveyColumn::File, entry.text);
   if (!entry.content) return row;
@@ -34,11 +35,10 @@ SurveyRow MakeRow(SurveyKind kind, const SurveyEntry& entry, int number, const Q
 
   if (kind == SurveyKind::Measure) {
     row.state = ReadUInt32BE(r, field::kMeasureState);
-    // State 0: the record holds no valid thickness, whatever the field says.
-    if (row.state != 0) {
-      row.thickness = ReadInt32BE(r, field::kThickness);
-      Put(row, SurveyColumn::Thickness, ThicknessText(*row.thickness, locale),
-          *row.thickness / 100.0);
+    if (const std::optional<std::int32_t> h = ThicknessReading(*entry.content)) {
+      Put(row, SurveyColumn::Thickness, ThicknessText(*h, locale), *h / 100.0);
+      // A file with missing packets may hold a zero where its thickness was: shown, not counted.
+      if (!entry.incomplete) row.thickness = h;
     }
     Put(row, SurveyColumn::State, MeasureStateText(row.state));
     Put(row, SurveyColumn::ProbeNumber,
@@ -171,6 +171,13 @@ std::int64_t SurveyStatistics::RoundedMean() const {
   const std::int64_t r = sum % readings;
   if (2 * (r < 0 ? -r : r) >= readings) q += sum < 0 ? -1 : 1;
   return q;
+}
+
+std::optional<std::int32_t> ThicknessReading(const TKD735FileContent& content) {
+  const RecordView r = content.record;
+  // State 0: the record holds no valid thickness, whatever the field says.
+  if (ReadUInt32BE(r, field::kMeasureState) == 0) return std::nullopt;
+  return ReadInt32BE(r, field::kThickness);
 }
 
 SurveyTable MakeSurveyTable(SurveyKind kind, std::span<const SurveyEntry> entries,

@@ -52,6 +52,9 @@ struct SurveyEntry {
   QString text;                                // the list entry's text
   const TKD735FileContent* content = nullptr;  // null: an entry without data (texts stay empty)
   QString source;                              // where it came from (a path), may be empty
+  // Read from the instrument without all of its packets: the missing bytes are zero, so its
+  // thickness is no reading to count (the cell still shows it).
+  bool incomplete = false;
 };
 
 struct SurveyCell {
@@ -64,10 +67,12 @@ struct SurveyRow {
   QString entryText;  // as given: a display applies VisibleText
   QString source;
   bool hasRecord = false;
+  bool incomplete = false;
   std::array<SurveyCell, kSurveyColumnCount> cells;  // indexed by SurveyColumn
 
   // The numbers as the record holds them.
-  std::optional<std::int32_t> thickness;  // hundredths of a mm; none without a valid reading
+  // Hundredths of a mm; none without a valid reading, or in an incomplete file.
+  std::optional<std::int32_t> thickness;
   std::uint32_t state = 0;
   std::uint32_t velocity = 0;               // hundredths of m/s
   std::uint32_t probeDelay = 0;             // ten-thousandths of a microsecond
@@ -113,6 +118,10 @@ struct SurveyTable {
     return rows[std::size_t(row)].Cell(columns[column]);
   }
 };
+
+// The thickness reading of a measurement record in hundredths of a mm; none when its state says
+// there is no valid reading (state 0).
+std::optional<std::int32_t> ThicknessReading(const TKD735FileContent& content);
 
 // Makes the table. `minimumAllowed` (hundredths of a mm) marks the readings below it.
 SurveyTable MakeSurveyTable(SurveyKind kind, std::span<const SurveyEntry> entries,

@@ -1,6 +1,7 @@
 #include "files/survey_export.h"
 
 #include <QList>
+#include <QStringList>
 #include <algorithm>
 #include <utility>
 
@@ -218,6 +219,39 @@ QByteArray SurveyCsv(const SurveyTable& table, QChar separator) {
     out += fields.join(separator) + crlf;
   }
   return out.toUtf8();
+}
+
+QString SurveyTsv(const SurveyTable& table) {
+  QString out;
+  QStringList cells;
+  for (const SurveyColumn column : table.columns) cells << SurveyColumnTitle(column);
+  out += cells.join(u'\t') + u'\n';
+  for (int row = 0; row < table.RowCount(); ++row) {
+    cells.clear();
+    for (int c = 0; c < table.ColumnCount(); ++c) cells << VisibleText(table.Cell(row, c).text);
+    out += cells.join(u'\t') + u'\n';
+  }
+  return out;
+}
+
+QString SurveyHtml(const SurveyTable& table) {
+  QString out = QStringLiteral("<table border=\"1\" cellspacing=\"0\">\n<tr>");
+  for (const SurveyColumn column : table.columns)
+    out += QStringLiteral("<th>") + SurveyColumnTitle(column).toHtmlEscaped() +
+           QStringLiteral("</th>");
+  out += QStringLiteral("</tr>\n");
+  for (int row = 0; row < table.RowCount(); ++row) {
+    out += table.rows[std::size_t(row)].belowMinimum
+               ? QStringLiteral("<tr style=\"color:#c00000\">")
+               : QStringLiteral("<tr>");
+    for (int c = 0; c < table.ColumnCount(); ++c) {
+      out += IsNumericColumn(table.columns[c]) ? QStringLiteral("<td align=\"right\">")
+                                               : QStringLiteral("<td>");
+      out += VisibleText(table.Cell(row, c).text).toHtmlEscaped() + QStringLiteral("</td>");
+    }
+    out += QStringLiteral("</tr>\n");
+  }
+  return out + QStringLiteral("</table>\n");
 }
 
 QByteArray SurveyJson(const SurveyTable& measurements, const SurveyTable& bscans) {

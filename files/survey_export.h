@@ -26,6 +26,13 @@ bool IsUsableCsvSeparator(QChar separator);
 // control characters become U+FFFD so that the file cannot act on a terminal.
 QByteArray SurveyCsv(const SurveyTable& table, QChar separator);
 
+// The table for the clipboard, so that a spreadsheet pastes it into cells: the header row and one
+// line per row, cells separated by tabs, lines ended by LF. Texts are shown as a display shows
+// them (control characters, tabs and line breaks included, as U+FFFD).
+QString SurveyTsv(const SurveyTable& table);
+// The same as an HTML table (UTF-8 text): numbers right-aligned, rows below the minimum in red.
+QString SurveyHtml(const SurveyTable& table);
+
 // One JSON document (UTF-8): {"measurements": [...], "bscans": [...], "statistics": {...}} with
 // the statistics of the measurement table. A row's "file" is where it came from (its entry's
 // text when that is not known), "name" the entry's text, "number" its running number. Numbers

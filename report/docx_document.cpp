@@ -1422,8 +1422,13 @@ void DocxDocument::AppendSummary(const QString& heading,
   pugi::xml_node boldRPr = scratch.append_child("w:rPr");
   ApplyRunFormat(boldRPr, boldFormat);
 
+  // The heading keeps with its table and stands a line apart from what is above it.
   pugi::xml_node title = insert("w:p");
-  PropertyChild(title.append_child("w:pPr"), "w:keepNext", kParagraphPropertyOrder);
+  pugi::xml_node titleProps = title.append_child("w:pPr");
+  PropertyChild(titleProps, "w:keepNext", kParagraphPropertyOrder);
+  pugi::xml_node spacing = PropertyChild(titleProps, "w:spacing", kParagraphPropertyOrder);
+  spacing.append_attribute("w:before") = "240";
+  spacing.append_attribute("w:after") = "120";
   AddLineRuns(title, {}, XmlSafe(heading), boldRPr);
 
   constexpr int kColumnTwips = 4535;  // two columns across an A4 text width

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -23,6 +24,7 @@
 #include "apps/common/form_kit.h"
 #include "apps/common/picture_view.h"
 #include "apps/report/main_form.h"
+#include "apps/report/table_form.h"
 #include "files/bitmap_file.h"
 #include "files/description_export.h"
 #include "files/instrument_entry.h"
@@ -89,6 +91,8 @@ QWidget* TMainForm::BuildListColumn(FileSide side) {
   NameControl(list, measure ? "MesuareListBox" : "BScanListBox",
               measure ? QStringLiteral("Файлы измерений") : QStringLiteral("Файлы В-сканов"));
   list->setModel(&List(kind));
+  // The mark of a reading below the minimum the table window sets.
+  List(kind).SetBelowMinimumIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -192,6 +196,13 @@ void TMainForm::BuildMenus() {
                        Glyph::kOpen, &TMainForm::LoadFileToListClick);
   SaveFileToCatalogPC = add("SaveFileToCatalogPC", QStringLiteral("Сохранить файл"),
                             "document-save", Glyph::kSave, &TMainForm::SaveFileToCatalogPCClick);
+  ListPopupMenu->addSeparator();
+  SurveyTableItem = ListPopupMenu->addAction(
+      QIcon::fromTheme(QStringLiteral("x-office-spreadsheet"),
+                       style()->standardIcon(QStyle::SP_FileDialogDetailedView)),
+      QStringLiteral("Таблица измерений..."));
+  SurveyTableItem->setObjectName(QStringLiteral("SurveyTableItem"));
+  connect(SurveyTableItem, &QAction::triggered, this, &TMainForm::SurveyTableItemClick);
 
   RichEditPopupMenu = new QMenu(this);
   RichEditPopupMenu->setObjectName(QStringLiteral("RichEditPopupMenu"));
@@ -238,6 +249,8 @@ void TMainForm::ReadBreakSpeedButtonClick() {
 void TMainForm::UpdateReadingState() {
   if (!reader_) return;
   const bool busy = reader_->Busy();
+  for (const ListKind kind : {ListKind::Measure, ListKind::Bscan})
+    if (TTableForm* table = TableForm(kind)) table->SetReading(busy && readingList_ == kind);
   ReadMesuareFilesBitBtn->setEnabled(!busy);
   ReadBscanBitBtn->setEnabled(!busy);
   VirtualKDGroupBox->setEnabled(!busy);
@@ -267,6 +280,7 @@ void TMainForm::ListPopupMenuPopup(ListKind kind, const QPoint& at) {
   SaveFileToCatalogPC->setEnabled(selected);
   MSWord1->setEnabled(entries);
   ClearAllOfListBox->setEnabled(entries);
+  SurveyTableItem->setEnabled(entries);
   ListPopupMenu->popup(ListView(kind)->viewport()->mapToGlobal(at));
 }
 
@@ -347,6 +361,16 @@ void TMainForm::SaveFileToCatalogPCClick() {
   if (still != entry || !still->content) return;
   const QString error = SaveLocalFile(still->content->record, path);
   if (!error.isEmpty()) ShowMessageBox(this, BoxKind::kError, error);
+}
+
+// The table window of the current list: one per list, raised when opened again.
+void TMainForm::SurveyTableItemClick() {
+  TTableForm*& form = currentList_ == ListKind::Measure ? MesuareTableForm : BscanTableForm;
+  if (!form) form = new TTableForm(currentList_, List(currentList_), *this);
+  form->SetReading(reader_ && reader_->Busy() && readingList_ == currentList_);
+  form->show();
+  form->raise();
+  form->activateWindow();
 }
 
 // The viewer.

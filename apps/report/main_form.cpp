@@ -32,6 +32,7 @@
 #include "apps/common/simulator_menu.h"
 #include "apps/common/spin_edit.h"
 #include "apps/common/status_bar.h"
+#include "apps/report/table_form.h"
 #include "files/data_paths.h"
 #include "files/instrument_entry.h"
 #include "link/link_controller.h"
@@ -286,6 +287,8 @@ void TMainForm::SetLink(LinkController* link) {
   };
   hooks.clearList = [this](FileSide side) {
     currentList_ = side == FileSide::kMeasure ? ListKind::Measure : ListKind::Bscan;
+    readingList_ = currentList_;
+    UpdateReadingState();
     ClearAllOfListBoxClick();
   };
   hooks.appendFile = [this](const InstrumentFile& file) {
@@ -302,6 +305,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   // A reading under way stops at its next check, without its message.
   closing_ = true;
   if (reader_) reader_->Abort();
+  // The table windows go with the report; left open they would keep the program running.
+  for (const ListKind kind : {ListKind::Measure, ListKind::Bscan})
+    if (TTableForm* table = TableForm(kind)) table->close();
   TPanelForm::closeEvent(event);
 }
 

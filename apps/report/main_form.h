@@ -43,6 +43,8 @@ class SimulatedBus;
 
 namespace kd735::report_app {
 
+class TTableForm;
+
 // Where the report program finds and keeps its files, and what makes its reports.
 struct ReportEnvironment {
   QString programFolder;  // empty: the program's own folder
@@ -79,6 +81,17 @@ class TMainForm final : public TPanelForm {
   WordBackend Backend() const { return backend_; }
   // Whether it is known yet if LibreOffice Writer can be used (found out off the window's thread).
   bool WriterChecked() const { return writerChecked_; }
+  // Where the file dialogs start.
+  QString DialogFolder() const { return environment_.dialogFolder; }
+  // The report's one-line status (the settings page's status bar).
+  QString ReportStatusText() const;
+  // The statistics of a survey after the last table of the active document, as the Word actions
+  // do their work (their boxes, their status texts).
+  void SendSummary(SummaryTable summary, std::function<void(bool ok)> done);
+  // The table window of a list; null until it was first opened.
+  TTableForm* TableForm(ListKind kind) const {
+    return kind == ListKind::Measure ? MesuareTableForm : BscanTableForm;
+  }
 
   // Handlers, named after their control and event.
   void FormCreate();
@@ -89,6 +102,7 @@ class TMainForm final : public TPanelForm {
   void ClearAllOfListBoxClick();
   void LoadFileToListClick();
   void SaveFileToCatalogPCClick();
+  void SurveyTableItemClick();
   void GetDataToMSWordClick();
   void MSWord1Click();
   void MesuareListBoxClick(ListKind kind);
@@ -134,6 +148,7 @@ class TMainForm final : public TPanelForm {
   FileListModel measure_;
   FileListModel bscan_;
   ListKind currentList_ = ListKind::Measure;
+  ListKind readingList_ = ListKind::Measure;  // the list the reading under way fills
   std::unique_ptr<InstrumentFileReader> reader_;
   std::unique_ptr<ReportSession> session_;
   ReportSession::Handlers sessionHandlers_;
@@ -221,6 +236,9 @@ class TMainForm final : public TPanelForm {
   QAction* ClearAllOfListBox = nullptr;
   QAction* LoadFileToList = nullptr;
   QAction* SaveFileToCatalogPC = nullptr;
+  QAction* SurveyTableItem = nullptr;
+  TTableForm* MesuareTableForm = nullptr;
+  TTableForm* BscanTableForm = nullptr;
   QMenu* RichEditPopupMenu = nullptr;
   QMenu* FBitMapPopupMenu = nullptr;
 };

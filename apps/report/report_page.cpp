@@ -422,6 +422,13 @@ void TMainForm::OpenReportFolderClick() {
         QStringLiteral("Не удается открыть папку\r%1").arg(QDir::toNativeSeparators(folder)));
 }
 
+QString TMainForm::ReportStatusText() const { return ReportStatusBar->PanelText(0); }
+
+void TMainForm::SendSummary(SummaryTable summary, std::function<void(bool ok)> done) {
+  engineSettled_ = true;
+  session_->SendSummary(std::move(summary), std::move(done));
+}
+
 // Sending from the lists: the list the menu was opened on.
 
 void TMainForm::GetDataToMSWordClick() { SendFromList(false); }

@@ -281,7 +281,8 @@ TEST_F(ReportProgramTest, TheMenuActsOnTheListItWasOpenedOn) {
   for (QAction* a : menu->actions()) items << (a->isSeparator() ? "-" : a->text());
   EXPECT_EQ(items, (QStringList{"В-СКАНЫ", "-", "Отправить файл в MS Word",
                                 "Отправить ВСЕ файлы в MS Word", "-", "Удалить файл из списка",
-                                "Очистить весь список", "-", "Загрузить файл", "Сохранить файл"}));
+                                "Очистить весь список", "-", "Загрузить файл", "Сохранить файл",
+                                "-", "Таблица измерений..."}));
   // Nothing selected: only what needs entries, and loading, can be chosen.
   EXPECT_FALSE(Action("GetDataToMSWord")->isEnabled());
   EXPECT_FALSE(Action("DeleteFileFromList")->isEnabled());
@@ -289,9 +290,11 @@ TEST_F(ReportProgramTest, TheMenuActsOnTheListItWasOpenedOn) {
   EXPECT_TRUE(Action("MSWord1")->isEnabled());
   EXPECT_TRUE(Action("ClearAllOfListBox")->isEnabled());
   EXPECT_TRUE(Action("LoadFileToList")->isEnabled());
-  for (QAction* a : menu->actions())
-    if (!a->isSeparator() && a != Action("FileTypeItem"))
+  for (QAction* a : menu->actions()) {
+    if (!a->isSeparator() && a != Action("FileTypeItem")) {
       EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+    }
+  }
   menu->close();
   Action("ClearAllOfListBox")->trigger();
   EXPECT_TRUE(Entries(ListKind::Bscan).isEmpty());
