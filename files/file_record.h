@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 
+#include "files/user_locale.h"
 #include "link/command_protocol.h"
 
 // The instrument file record: the fixed 4096-byte image of one settings, measurement or B-scan
@@ -85,7 +86,7 @@ bool IsControlCharacter(QChar c);
 // characters whatever they hold, then " N000" with the file number ("TEST0001 N005"). A zero byte
 // among the eight shows as a blank, so the entry keeps its width; other control characters
 // follow VisibleText.
-QString FileListName(RecordView record, const QLocale& locale = QLocale::system());
+QString FileListName(RecordView record, const QLocale& locale = UserLocale());
 
 // Code tables: any code outside a table gives the table's last text.
 QString KindHeadingText(std::uint8_t kind);  // "Файл ИЗМЕРЕНИЯ", ..., "Неизвестный Файл"
@@ -100,27 +101,26 @@ QString BscanSpeedText(std::uint32_t code);
 // the locale's decimal separator. A negative value gets its minus sign as the very first
 // character, ahead of the literal text. Everything else is copied unchanged.
 // Examples (Russian locale): ("H = ###0.00 мм", -1.5) -> "-H = 1,50 мм"; (" N000", 5) -> " N005".
-QString FormatNumber(const QString& pattern, double value,
-                     const QLocale& locale = QLocale::system());
+QString FormatNumber(const QString& pattern, double value, const QLocale& locale = UserLocale());
 
 // Field texts, exactly as the viewer and the Word report show them. Numbers follow the locale.
 QString InstrumentLine(RecordView record);    // "КД735  " + device number
 QString DateLine(RecordView record);          // "Дата " + date and time
 QString NameAndNumberText(RecordView record,  // name (9 bytes) + " N000"
-                          const QLocale& locale = QLocale::system());
-QString ThicknessLine(RecordView record, const QLocale& locale = QLocale::system());
+                          const QLocale& locale = UserLocale());
+QString ThicknessLine(RecordView record, const QLocale& locale = UserLocale());
 QString StateLine(RecordView record);  // "Состояние - " + state text
-QString ScanLengthLine(RecordView record, const QLocale& locale = QLocale::system());
+QString ScanLengthLine(RecordView record, const QLocale& locale = UserLocale());
 QString SpeedLine(RecordView record);  // "Скорость записи В-скана - " ...
 QString RangeHeading();
-QString RangeLowerLine(RecordView record, const QLocale& locale = QLocale::system());
-QString RangeUpperLine(RecordView record, const QLocale& locale = QLocale::system());
+QString RangeLowerLine(RecordView record, const QLocale& locale = UserLocale());
+QString RangeUpperLine(RecordView record, const QLocale& locale = UserLocale());
 QString SweepHeading();
 QString DelayLine(RecordView record);  // "Сдвиг  <n> мкс", unsigned
 QString WidthLine(RecordView record);  // "Ширина <n> мкс", unsigned
 QString ScaleHeading();
-QString VelocityLine(RecordView record, const QLocale& locale = QLocale::system());
-QString ProbeDelayLine(RecordView record, const QLocale& locale = QLocale::system());
+QString VelocityLine(RecordView record, const QLocale& locale = UserLocale());
+QString ProbeDelayLine(RecordView record, const QLocale& locale = UserLocale());
 QString ProbeHeading();
 QString ProbeLine(RecordView record);      // type + "   N " + number
 QString FrequencyLine(RecordView record);  // "Частота " + frequency text

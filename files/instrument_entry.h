@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "files/file_record.h"
+#include "files/user_locale.h"
 #include "link/file_reading.h"
 
 namespace kd735 {
@@ -18,6 +19,6 @@ struct InstrumentFileEntry {
 };
 
 InstrumentFileEntry MakeInstrumentFileEntry(const InstrumentFile& file,
-                                            const QLocale& locale = QLocale::system());
+                                            const QLocale& locale = UserLocale());
 
 }  // namespace kd735

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/file_record.h"
+#include "files/user_locale.h"
 
 // A survey: the numbers of a list of instrument files as one table, one row per entry, and the
 // statistics of the thickness readings of a measurement list. Texts are those of the record code
@@ -125,10 +126,10 @@ std::optional<std::int32_t> ThicknessReading(const TKD735FileContent& content);
 // Makes the table. `minimumAllowed` (hundredths of a mm) marks the readings below it.
 SurveyTable MakeSurveyTable(SurveyKind kind, std::span<const SurveyEntry> entries,
                             std::optional<std::int64_t> minimumAllowed = std::nullopt,
-                            const QLocale& locale = QLocale::system());
+                            const QLocale& locale = UserLocale());
 
 // A thickness in hundredths of a mm as the records show it: two decimals, the locale's separator.
-QString ThicknessText(std::int64_t hundredths, const QLocale& locale = QLocale::system());
+QString ThicknessText(std::int64_t hundredths, const QLocale& locale = UserLocale());
 
 // A thickness typed by a user, in mm: digits with at most two decimals after '.' or ',', not
 // negative, at most 21474836.47 (the largest a record holds). None for anything else.

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "files/file_record.h"
+#include "files/user_locale.h"
 
 // The viewer's description of a record as data: the ordered lines with their character format.
 namespace kd735 {
@@ -25,7 +26,7 @@ struct Description {
 
 // The description shown for a record: instrument line, kind heading, name and date, the kind's own
 // block (measurement or B-scan), then sweep, scale and probe blocks with the probe frequency.
-Description DescribeRecord(RecordView record, const QLocale& locale = QLocale::system());
+Description DescribeRecord(RecordView record, const QLocale& locale = UserLocale());
 
 // "bold-black", "bold-blue", "regular-black" or "regular-blue".
 QString StyleName(const DescriptionLine& line);

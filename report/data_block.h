@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "files/file_record.h"
+#include "files/user_locale.h"
 #include "report/report_settings.h"
 
 // The text of a data block: the lines that go into the block's third cell and their font. The
@@ -19,13 +20,13 @@ struct BlockText {
 // (optional); " ", "ИЗМЕРЕНИЕ", thickness; state (optional); then the optional sweep, scale and
 // probe groups, each opened by " ". The probe frequency is in no block.
 BlockText BuildMeasureBlock(RecordView record, const ReportSettings& settings,
-                            const QLocale& locale = QLocale::system());
+                            const QLocale& locale = UserLocale());
 
 // Lines of a B-scan block, by the B-scan settings: instrument, name and number, date (optional);
 // " ", "В-скан", length; speed (optional); range heading and both range lines; then the optional
 // sweep, scale and probe groups.
 BlockText BuildBscanBlock(RecordView record, const ReportSettings& settings,
-                          const QLocale& locale = QLocale::system());
+                          const QLocale& locale = UserLocale());
 
 // The text handed to the word processor: every line followed by CR LF, the last one included.
 QString BlockTextForDocument(const BlockText& block);

@@ -127,7 +127,7 @@ class WordReport {
   int measureBlockCount_ = 0;
   int bscanBlockCount_ = 0;
   QString statusText_;
-  QLocale locale_ = QLocale::system();
+  QLocale locale_ = UserLocale();
   std::function<QDate()> today_ = [] { return QDate::currentDate(); };
 };
 

@@ -262,7 +262,7 @@ int Report(const QCommandLineParser& parser, const GlobalOptions&) {
       entries.push_back(SurveyEntry{measures[i].entryText, measures[i].content.get(),
                                     measureFiles[static_cast<qsizetype>(i)]});
     const SurveyTable table =
-        MakeSurveyTable(SurveyKind::Measure, entries, summaryMinimum, QLocale::system());
+        MakeSurveyTable(SurveyKind::Measure, entries, summaryMinimum, UserLocale());
     SummaryTable summaryTable{QStringLiteral("Сводка измерений"), {}, settings.font};
     for (const SurveySummaryLine& line : SurveySummary(table))
       summaryTable.rows.emplace_back(line.label, line.value);

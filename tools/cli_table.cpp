@@ -109,7 +109,7 @@ int Table(const QCommandLineParser& parser, const GlobalOptions&) {
           QStringLiteral("--min must be a thickness in mm with at most two decimals (got '%1')")
               .arg(text));
   }
-  const QLocale locale = QLocale::system();  // numbers as the records' texts show them
+  const QLocale locale = UserLocale();  // numbers as the records' texts show them
   QChar separator = DefaultCsvSeparator(locale);
   for (const char* option : {"separator", "bom"}) {
     if (parser.isSet(QLatin1String(option)) && !csv)

@@ -1,6 +1,7 @@
 #include "apps/common/fixed_window.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QShowEvent>
 
 #include "apps/common/form_kit.h"
@@ -20,6 +21,15 @@ TFixedWindow::TFixedWindow(const QString& objectName, const QString& caption, QS
 void TFixedWindow::closeEvent(QCloseEvent* event) {
   hide();
   event->ignore();
+}
+
+void TFixedWindow::keyPressEvent(QKeyEvent* event) {
+  // Esc hides the window as its close box does, whichever of its controls has the focus.
+  if (event->matches(QKeySequence::Cancel)) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TFixedWindow::showEvent(QShowEvent* event) {

@@ -3,12 +3,14 @@
 #include <QAbstractButton>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QIconEngine>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 namespace kd735 {
 
@@ -48,6 +50,8 @@ void MakeFixedWindow(QWidget* window, QSize client) {
 }
 
 void CentreOnScreen(QWidget* window) {
+  // Wayland leaves the placing of windows to the compositor.
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
   const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   QRect frame = window->frameGeometry();
@@ -111,13 +115,12 @@ bool AskYesNo(QWidget* parent, const QString& text, bool errorIcon) {
 
 namespace {
 
-QPixmap DrawGlyph(Glyph glyph, int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
+// Draws the glyph into the square (0, 0, s, s). `ink` draws what stands on the button itself and
+// follows the palette's button text, so the glyph shows on light and dark buttons alike; marks on
+// the glyph's own light fills (a bubble, a lock) keep a dark ink.
+void DrawGlyph(QPainter& p, Glyph glyph, double s, const QColor& ink) {
   p.setRenderHint(QPainter::Antialiasing);
-  const double s = size;
-  const QColor ink(30, 30, 30);
+  const QColor dark(30, 30, 30);
   p.setPen(QPen(ink, s / 14.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   p.setBrush(ink);
   auto triangle = [&](QPointF a, QPointF b, QPointF c) {
@@ -142,11 +145,13 @@ QPixmap DrawGlyph(Glyph glyph, int size) {
       triangle({s * .8, s * .5}, {s * .25, s * .15}, {s * .25, s * .85});
       break;
     case Glyph::kRestart: {
+      // A darker green on light buttons, a lighter one on dark buttons.
+      const QColor green = ink.lightness() > 128 ? QColor(90, 210, 90) : QColor(0, 110, 0);
       p.setBrush(Qt::NoBrush);
-      p.setPen(QPen(QColor(0, 110, 0), s / 9.0, Qt::SolidLine, Qt::RoundCap));
+      p.setPen(QPen(green, s / 9.0, Qt::SolidLine, Qt::RoundCap));
       const QRectF ring(s * .2, s * .2, s * .6, s * .6);
       p.drawArc(ring, 110 * 16, 290 * 16);
-      p.setBrush(QColor(0, 110, 0));
+      p.setBrush(green);
       p.setPen(Qt::NoPen);
       triangle({s * .38, s * .05}, {s * .62, s * .21}, {s * .36, s * .36});
       break;
@@ -160,7 +165,7 @@ QPixmap DrawGlyph(Glyph glyph, int size) {
       p.setPen(Qt::NoPen);
       p.setBrush(QColor(190, 140, 0));
       p.drawRoundedRect(QRectF(s * .18, s * .45, s * .64, s * .43), s * .06, s * .06);
-      p.setBrush(ink);
+      p.setBrush(dark);
       p.drawEllipse(QPointF(s * .5, s * .64), s * .06, s * .06);
       break;
     }
@@ -184,7 +189,7 @@ QPixmap DrawGlyph(Glyph glyph, int size) {
       bubble.lineTo(s * .25, s * .88);
       bubble.lineTo(s * .48, s * .64);
       p.drawPath(bubble.simplified());
-      p.setPen(QPen(ink, s / 14.0));
+      p.setPen(QPen(dark, s / 14.0));
       p.drawLine(QPointF(s * .22, s * .32), QPointF(s * .78, s * .32));
       p.drawLine(QPointF(s * .22, s * .47), QPointF(s * .62, s * .47));
       break;
@@ -272,15 +277,67 @@ QPixmap DrawGlyph(Glyph glyph, int size) {
       break;
     }
   }
-  return pixmap;
 }
+
+// The glyphs drawn at the size asked for (device pixels, so crisp at any scale factor) in the
+// application palette's colours at that moment.
+class GlyphEngine final : public QIconEngine {
+ public:
+  explicit GlyphEngine(Glyph glyph) : glyph_(glyph) {}
+
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+    const double s = std::min(rect.width(), rect.height());
+    painter->save();
+    painter->translate(rect.x() + (rect.width() - s) / 2, rect.y() + (rect.height() - s) / 2);
+    if (mode == QIcon::Disabled) painter->setOpacity(0.45);
+    DrawGlyph(*painter, glyph_, s, Ink(mode));
+    painter->restore();
+  }
+
+  QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    paint(&p, QRect(QPoint(0, 0), size), mode, state);
+    return pixmap;
+  }
+
+  QIconEngine* clone() const override { return new GlyphEngine(glyph_); }
+  QString key() const override { return QStringLiteral("kd735-glyph"); }
+
+ private:
+  static QColor Ink(QIcon::Mode mode) {
+    const QPalette palette = QGuiApplication::palette();
+    switch (mode) {
+      case QIcon::Disabled:
+        return palette.color(QPalette::Disabled, QPalette::ButtonText);
+      case QIcon::Selected:
+        return palette.color(QPalette::Active, QPalette::HighlightedText);
+      default:
+        return palette.color(QPalette::Active, QPalette::ButtonText);
+    }
+  }
+
+  Glyph glyph_;
+};
 
 }  // namespace
 
-QIcon PanelGlyph(Glyph glyph) {
-  QIcon icon;
-  for (const int size : {16, 24, 32, 48}) icon.addPixmap(DrawGlyph(glyph, size));
-  return icon;
+QIcon PanelGlyph(Glyph glyph) { return QIcon(new GlyphEngine(glyph)); }
+
+QColor DocumentPage() { return QColor(255, 255, 255); }
+
+void MakeDocumentPage(QWidget* widget) {
+  QPalette page = widget->palette();
+  for (const QPalette::ColorGroup group :
+       {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    page.setColor(group, QPalette::Base, DocumentPage());
+    page.setColor(group, QPalette::Window, DocumentPage());
+    page.setColor(group, QPalette::Text,
+                  group == QPalette::Disabled ? QColor(120, 120, 120) : Qt::black);
+    page.setColor(group, QPalette::WindowText, page.color(group, QPalette::Text));
+  }
+  widget->setPalette(page);
 }
 
 QIcon ThemeIcon(const char* name, Glyph fallback) {

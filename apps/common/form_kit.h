@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QIcon>
 #include <QSize>
@@ -16,7 +17,7 @@ namespace kd735 {
 QFont PageFont();
 
 // A fixed-size window with only the close box; `client` is its client area. Centred on the
-// screen the first time it is shown.
+// screen the first time it is shown (where the window system lets programs place windows).
 void MakeFixedWindow(QWidget* window, QSize client);
 void CentreOnScreen(QWidget* window);
 
@@ -36,7 +37,12 @@ bool AskYesNo(QWidget* parent, const QString& text, bool errorIcon = false);
 void SetApplicationTitle(const QString& title);
 QString ApplicationTitle();
 
-// The panel's glyph buttons.
+// Descriptions and pictures are documents: they keep their own light page (black and blue text,
+// the pictures' colours) under any desktop palette, a dark one included.
+QColor DocumentPage();
+void MakeDocumentPage(QWidget* widget);
+
+// The panel's glyph buttons, drawn at the size asked for in the palette's button text colour.
 enum class Glyph {
   kUp,
   kDown,

@@ -7,7 +7,9 @@
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 
 #include "apps/common/form_kit.h"
@@ -41,7 +43,7 @@ TPanelForm::TPanelForm(const Layout& layout, QWidget* parent)
   setCentralWidget(client_);
 
   const ScreenGeometry& g = surface_.Geometry();
-  DXDraw = new TDXDraw(QSize(g.width, g.height), client_);
+  DXDraw = new TDXDraw(g, client_);
   surface_.SetPresentHandler([this](const QImage& backBuffer) { DXDraw->Present(backBuffer); });
 
   DrawCheckBox = new QCheckBox(QStringLiteral("Вывод картинки"), client_);
@@ -65,7 +67,6 @@ TPanelForm::TPanelForm(const Layout& layout, QWidget* parent)
   RightSpeedButton = MakeKey("RightSpeedButton", PanelControl::Right);
   ReStartSpeedButton = MakeKey("ReStartSpeedButton", PanelControl::Restart);
   UnLocButtomsSpeedButton = MakeKey("UnLocButtomsSpeedButton", PanelControl::KeyLock);
-  UnLocButtomsSpeedButton->setCheckable(true);  // latches: down locks the keyboard
 
   ScreenClearSpeedButton = new QToolButton(client_);
   NameControl(ScreenClearSpeedButton, "ScreenClearSpeedButton", QStringLiteral("Очистка экрана"));
@@ -91,6 +92,13 @@ TPanelForm::TPanelForm(const Layout& layout, QWidget* parent)
     save->setObjectName(QStringLiteral("SaveToFile"));
     connect(save, &QAction::triggered, this, &TPanelForm::SaveToFileClick);
   }
+  // F10 opens the menu bar, where the program has one, as on other desktops.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this, [this] {
+    auto* bar = qobject_cast<QMenuBar*>(menuWidget());
+    if (bar && !bar->actions().isEmpty()) bar->setActiveAction(bar->actions().constFirst());
+  });
+
   DXDraw->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(DXDraw, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { CopyPopupMenu->popup(DXDraw->mapToGlobal(at)); });
@@ -162,6 +170,13 @@ QToolButton* TPanelForm::MakeKey(const char* name, PanelControl control) {
   }
   NameControl(button, name, accessible);
   button->setAutoRepeat(false);
+  if (control == PanelControl::KeyLock) {
+    // Latches: down locks the keyboard. Every change of state sends its command, however the
+    // button is operated (a click, Space, a screen reader's Toggle action).
+    button->setCheckable(true);
+    connect(button, &QToolButton::toggled, this, &TPanelForm::UnLocButtomsSpeedButtonClick);
+    return button;
+  }
   connect(button, &QToolButton::clicked, this, [this, control] {
     switch (control) {
       case PanelControl::Enter:
@@ -186,11 +201,23 @@ QToolButton* TPanelForm::MakeKey(const char* name, PanelControl control) {
         ReStartSpeedButtonClick();
         break;
       case PanelControl::KeyLock:
-        UnLocButtomsSpeedButtonClick();
         break;
     }
   });
   return button;
+}
+
+void TPanelForm::SetLink(LinkController* link) {
+  if (link_) disconnect(link_, nullptr, this, nullptr);
+  link_ = link;
+  if (link_)
+    connect(link_, &LinkController::instrumentsChanged, this, &TPanelForm::UpdateLiveState);
+  UpdateLiveState();
+}
+
+void TPanelForm::UpdateLiveState() {
+  const bool live = !link_ || !link_->Instruments().isEmpty();
+  DXDraw->SetOfflineText(live ? QString() : FooterStatusBar->PanelText(0));
 }
 
 void TPanelForm::DrawScreenPacket(const Packet& streamPacket) {
@@ -199,6 +226,7 @@ void TPanelForm::DrawScreenPacket(const Packet& streamPacket) {
 
 void TPanelForm::SetStatusPanel(int panel, const QString& text) {
   FooterStatusBar->SetPanelText(panel, VisibleText(text));  // panel 0 names the device
+  if (panel == 0) UpdateLiveState();
 }
 
 void TPanelForm::DXDrawInitialize() { surface_.Initialize(); }

@@ -37,7 +37,7 @@ class TPanelForm : public QMainWindow {
   ~TPanelForm() override;
 
   // The link the keys send through; set when the link window exists.
-  virtual void SetLink(LinkController* link) { link_ = link; }
+  virtual void SetLink(LinkController* link);
   // Shows the link window ("События USB").
   void SetLinkWindow(QWidget* linkWindow) { linkWindow_ = linkWindow; }
   // Runs when the window closes, before the surface is released: the program stops the link.
@@ -94,6 +94,8 @@ class TPanelForm : public QMainWindow {
 
  private:
   void SendPanelCommand(QAbstractButton* button, PanelControl control);
+  // Without an instrument the last picture stays, dimmed under the link state.
+  void UpdateLiveState();
   QToolButton* MakeKey(const char* name, PanelControl control);
 
   ScreenSurface surface_;

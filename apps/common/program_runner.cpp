@@ -1,13 +1,29 @@
 #include "apps/common/program_runner.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QTextStream>
+#include <QTranslator>
 
 #include "apps/common/form_kit.h"
 #include "files/runtime_folder.h"
+#include "files/user_locale.h"
 #include "sim/simulated_bus.h"
 
 namespace kd735 {
+
+QTranslator* UseUserLanguage(QCoreApplication& app) {
+  const QLocale user = UserLocale();
+  QLocale::setDefault(user);
+  auto* qtTexts = new QTranslator(&app);
+  if (!qtTexts->load(user, QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete qtTexts;  // no translation for this language: Qt's texts stay English
+    return nullptr;
+  }
+  app.installTranslator(qtTexts);
+  return qtTexts;
+}
 
 int RunProgram(int argc, char** argv, const ProgramInfo& info, const ProgramFactory& make) {
   if (const int code = HandleInformationalArguments(argc, argv, info); code >= 0) return code;
@@ -15,6 +31,7 @@ int RunProgram(int argc, char** argv, const ProgramInfo& info, const ProgramFact
   // Outside a desktop session the lock and Qt need a private runtime folder.
   EnsurePrivateRuntimeFolder();
   QApplication app(argc, argv);
+  UseUserLanguage(app);
   ProgramArguments arguments;
   QString error;
   if (!ParseProgramArguments(QCoreApplication::arguments(), &arguments, &error)) {

@@ -6,6 +6,9 @@
 
 #include "apps/common/program_shell.h"
 
+class QCoreApplication;
+class QTranslator;
+
 namespace kd735 {
 
 // The windows of one running program, created in the program's order on construction.
@@ -17,6 +20,11 @@ class ProgramWindows {
 
 using ProgramFactory =
     std::function<std::unique_ptr<ProgramWindows>(UsbBus& bus, sim::SimulatedBus* simulated)>;
+
+// The user's language and formats for the whole program: dates and numbers by UserLocale() (also
+// for QLocale()), and Qt's own texts (file and font dialogs, standard buttons) translated into
+// that language where Qt has a translation. Returns the translator installed, or null.
+QTranslator* UseUserLanguage(QCoreApplication& app);
 
 // A program's whole main: --help and --version, the application, the single-instance guard and
 // its refusal, the application title, the bus (--simulate or USB), the windows, the event loop,

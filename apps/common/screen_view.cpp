@@ -5,30 +5,24 @@
 
 namespace kd735 {
 
-TDXDraw::TDXDraw(QSize size, QWidget* parent)
-    : QWidget(parent), presented_(size, QImage::Format_RGB32) {
-  presented_.fill(Qt::black);
+TDXDraw::TDXDraw(const ScreenGeometry& geometry, QWidget* parent) : TPictureView(geometry, parent) {
+  QImage black(geometry.width, geometry.height, QImage::Format_RGB32);
+  black.fill(Qt::black);
+  SetPicture(black);
   setObjectName(QStringLiteral("DXDraw"));
   setAccessibleName(QStringLiteral("Экран прибора"));
   setAccessibleDescription(QStringLiteral(
       "Живое изображение экрана КД735. Esc, Enter и стрелки работают как кнопки панели"));
-  setFixedSize(size);
   setFocusPolicy(Qt::StrongFocus);
-  setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TDXDraw::Present(const QImage& picture) {
-  presented_ = picture;  // shared until the surface draws into its buffer again
-  update();
-}
-
-void TDXDraw::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.drawImage(0, 0, presented_);
+void TDXDraw::paintEvent(QPaintEvent* event) {
+  TPictureView::paintEvent(event);
   if (hasFocus()) {
     // A thin focus mark inside the border, so keyboard users see where the keys go.
+    QPainter p(this);
     p.setPen(QPen(QColor(0, 160, 255), 1, Qt::DotLine));
-    p.drawRect(rect().adjusted(1, 1, -2, -2));
+    p.drawRect(PictureRect().adjusted(1, 1, -2, -2));
   }
   ++paints_;
 }

@@ -3,22 +3,23 @@
 #include <QImage>
 #include <QWidget>
 
+#include "apps/common/picture_view.h"
 #include "panel/panel_commands.h"
 
 namespace kd735 {
 
-// The live screen, `DXDraw`: shows the picture the screen surface presented last, pixel for
-// pixel, and repaints from it when exposed. While it has the keyboard focus, Esc, Enter and the
-// arrow keys stand for the panel's keys.
-class TDXDraw final : public QWidget {
+// The live screen, `DXDraw`: shows the picture the screen surface presented last and repaints
+// from it when exposed. While it has the keyboard focus, Esc, Enter and the arrow keys stand for
+// the panel's keys.
+class TDXDraw final : public TPictureView {
   Q_OBJECT
 
  public:
-  TDXDraw(QSize size, QWidget* parent = nullptr);
+  explicit TDXDraw(const ScreenGeometry& geometry, QWidget* parent = nullptr);
 
   // Takes the picture at a present point of the surface.
-  void Present(const QImage& picture);
-  const QImage& Presented() const { return presented_; }
+  void Present(const QImage& picture) { SetPicture(picture); }
+  const QImage& Presented() const { return Picture(); }
   std::uint64_t PaintCount() const { return paints_; }
 
  Q_SIGNALS:
@@ -29,7 +30,6 @@ class TDXDraw final : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  QImage presented_;
   std::uint64_t paints_ = 0;
 };
 

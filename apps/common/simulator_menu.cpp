@@ -6,11 +6,11 @@
 namespace kd735 {
 
 SimulatorMenu::SimulatorMenu(sim::SimulatedBus& bus, QWidget* parent)
-    : QMenu(QStringLiteral("Имитатор"), parent), bus_(bus) {
+    : QMenu(QStringLiteral("&Имитатор"), parent), bus_(bus) {
   setObjectName(QStringLiteral("SimulatorMenu"));
-  plug_ = addAction(QStringLiteral("Подключить прибор"), this, &SimulatorMenu::Plug);
+  plug_ = addAction(QStringLiteral("&Подключить прибор"), this, &SimulatorMenu::Plug);
   plug_->setObjectName(QStringLiteral("PlugInstrument"));
-  unplug_ = addAction(QStringLiteral("Отключить прибор"), this, &SimulatorMenu::Unplug);
+  unplug_ = addAction(QStringLiteral("&Отключить прибор"), this, &SimulatorMenu::Unplug);
   unplug_->setObjectName(QStringLiteral("UnplugInstrument"));
   UpdateActions();
 }

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "apps/common/form_kit.h"
+#include "apps/common/picture_view.h"
 #include "apps/report/main_form.h"
 #include "apps/report/table_form.h"
 #include "files/bitmap_file.h"
@@ -150,13 +151,13 @@ void TMainForm::BuildFilesPage() {
   RichEdit->setReadOnly(true);
   RichEdit->setFont(PageFont());
   RichEdit->setContextMenuPolicy(Qt::CustomContextMenu);
-  RichEdit->setLineWrapMode(QTextEdit::NoWrap);
+  MakeDocumentPage(RichEdit);  // its black and blue lines stay readable under a dark palette
   heading->setBuddy(RichEdit);
   viewer->addWidget(RichEdit, 1);
   auto* pictureRow = new QHBoxLayout;
-  ViewFileImage = new QLabel(TxDataToMSWordTabSheet);
+  ViewFileImage = new TPictureView(ScreenGeometry{1, kPictureMargin, kPictureWidth, kPictureHeight},
+                                   TxDataToMSWordTabSheet);
   NameControl(ViewFileImage, "ViewFileImage", QStringLiteral("Картинка выбранного файла"));
-  ViewFileImage->setFixedSize(134, 70);
   ViewFileImage->setContextMenuPolicy(Qt::CustomContextMenu);
   pictureRow->addWidget(ViewFileImage);
   ImageInvColorCheckBox = new QCheckBox(QStringLiteral("Инверсия цветов"), TxDataToMSWordTabSheet);
@@ -429,7 +430,7 @@ void TMainForm::ShowDescription(const TKD735FileContent& content) {
   RichEdit->moveCursor(QTextCursor::Start);
   if (shown_.drawPicture) {
     viewImage_ = RenderPicture(content.record, ImageInvColorCheckBox->isChecked());
-    ViewFileImage->setPixmap(QPixmap::fromImage(viewImage_));
+    ViewFileImage->SetPicture(viewImage_);
   }
 }
 
@@ -438,7 +439,7 @@ void TMainForm::ImageInvColorCheckBoxClick() {
   // The shown picture follows its box at once, so the user sees what the box does.
   if (shownContent_ && shown_.drawPicture) {
     viewImage_ = RenderPicture(shownContent_->record, ImageInvColorCheckBox->isChecked());
-    ViewFileImage->setPixmap(QPixmap::fromImage(viewImage_));
+    ViewFileImage->SetPicture(viewImage_);
   }
 }
 

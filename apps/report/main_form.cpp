@@ -28,6 +28,7 @@
 #include <QUrl>
 
 #include "apps/common/form_kit.h"
+#include "apps/common/picture_view.h"
 #include "apps/common/simulator_menu.h"
 #include "apps/common/spin_edit.h"
 #include "apps/common/status_bar.h"
@@ -245,6 +246,12 @@ void TMainForm::BuildLeftColumn() {
     x += 34;
   }
   BitBtn1->setGeometry(4, 37, 132, 27);
+  // Tab follows the layout: the arrow cross row by row.
+  setTabOrder(EscapeSpeedButton, UpSpeedButton);
+  setTabOrder(UpSpeedButton, LeftSpeedButton);
+  setTabOrder(LeftSpeedButton, RightSpeedButton);
+  setTabOrder(RightSpeedButton, DownSpeedButton);
+  setTabOrder(DownSpeedButton, ReStartSpeedButton);
 
   // The footer runs along the whole bottom edge, so that all three panels can be read.
   Footer()->setParent(client);
@@ -260,7 +267,7 @@ void TMainForm::FormCreate() {
   FontBitBtn->setText(MessageLines(QStringLiteral("Выбрать шрифт\rдля записей")));
   viewImage_ = QImage(134, 70, QImage::Format_RGB32);
   viewImage_.fill(Qt::white);
-  ViewFileImage->setPixmap(QPixmap::fromImage(viewImage_));
+  ViewFileImage->SetPicture(viewImage_);
   MesuareLabel->setText(QStringLiteral("Сообщение"));
   BscanLabel->setText(QStringLiteral("Сообщение"));
   measure_.Clear();

@@ -34,6 +34,7 @@ class QWidget;
 
 namespace kd735 {
 class TPBSpinEdit;
+class TPictureView;
 class TStatusBar;
 }  // namespace kd735
 namespace kd735::sim {
@@ -224,7 +225,7 @@ class TMainForm final : public TPanelForm {
   QListView* MesuareListBox = nullptr;
   QListView* BScanListBox = nullptr;
   QTextEdit* RichEdit = nullptr;
-  QLabel* ViewFileImage = nullptr;
+  TPictureView* ViewFileImage = nullptr;
   QCheckBox* ImageInvColorCheckBox = nullptr;
 
   QMenu* ListPopupMenu = nullptr;

@@ -44,7 +44,7 @@ TTableForm::TTableForm(ListKind kind, FileListModel& list, TMainForm& owner)
       kind_(kind),
       list_(list),
       owner_(owner),
-      locale_(QLocale::system()) {
+      locale_(UserLocale()) {
   setObjectName(kind == ListKind::Measure ? QStringLiteral("MesuareTableForm")
                                           : QStringLiteral("BscanTableForm"));
   setWindowTitle(QStringLiteral("Таблица измерений КД735"));

@@ -32,13 +32,19 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, QWidget* parent)
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral(" Виртуальный толщиномер КД735 "));
 
-  QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+  // Mnemonics and the desktop's standard shortcuts; the captions read as they always did.
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
   file->setObjectName(QStringLiteral("FileMenu"));
-  QAction* save = file->addAction(QStringLiteral("Сохранить"), this, &TMainForm::SaveToFileClick);
+  QAction* save = file->addAction(QStringLiteral("&Сохранить"), QKeySequence::Save, this,
+                                  &TMainForm::SaveToFileClick);
   save->setObjectName(QStringLiteral("SaveToFile"));
   file->addSeparator();
-  QAction* quit = file->addAction(QStringLiteral("Выход"), this, &TMainForm::N4Click);
+  QAction* quit = file->addAction(QStringLiteral("&Выход"), this, &TMainForm::N4Click);
   quit->setObjectName(QStringLiteral("N4"));
+  // Ctrl+Q where the desktop's key scheme names no quit key (the Windows one).
+  QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+  if (quitKeys.isEmpty()) quitKeys << QKeySequence(Qt::CTRL | Qt::Key_Q);
+  quit->setShortcuts(quitKeys);
   if (simulated) menuBar()->addMenu(new SimulatorMenu(*simulated, this));
 
   DXDraw->move(11, 6);
@@ -86,6 +92,23 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, QWidget* parent)
 
   Footer()->setGeometry(0, kClientSize.height() - kFooterHeight, kClientSize.width(),
                         kFooterHeight);
+
+  // Tab follows the layout: row by row, left to right, the bottom panel last.
+  QWidget* order[] = {DXDraw,
+                      DrawCheckBox,
+                      InvColorCheckBox,
+                      EnterSpeedButton,
+                      UpSpeedButton,
+                      EscapeSpeedButton,
+                      LeftSpeedButton,
+                      RightSpeedButton,
+                      DownSpeedButton,
+                      ReStartSpeedButton,
+                      USBMessageSpeedButton,
+                      UnLocButtomsSpeedButton,
+                      ScreenClearSpeedButton,
+                      BitBtn1};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   Client()->setFixedSize(kClientSize);
   MakeFixedWindow(

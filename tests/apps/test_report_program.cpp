@@ -18,16 +18,20 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QUrl>
 
 #include "apps/common/form_kit.h"
+#include "apps/common/picture_view.h"
 #include "files/local_file.h"
 #include "files/picture.h"
 #include "files/viewer.h"
@@ -145,7 +149,7 @@ TEST_F(ReportProgramTest, PagesStartWithTheirDefaults) {
   EXPECT_EQ(Find<QPushButton>("FontBitBtn")->text(), QStringLiteral("Выбрать шрифт\nдля записей"));
   EXPECT_EQ(Find<QToolButton>("ReadBreakSpeedButton")->toolTip(), QStringLiteral("Прервать"));
   EXPECT_EQ(Find<QToolButton>("ReadBreakSpeedButton")->size(), QSize(25, 36));
-  EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage().pixel(60, 30), qRgb(255, 255, 255));
+  EXPECT_EQ(Find<TPictureView>("ViewFileImage")->Picture().pixel(60, 30), qRgb(255, 255, 255));
   EXPECT_TRUE(Find<QLineEdit>("TMPNameEdit")->text().endsWith(QStringLiteral("Sample_KD735.docx")));
   EXPECT_TRUE(QFileInfo::exists(Find<QLineEdit>("TMPNameEdit")->text()));
   // The engine given is the one in use; Writer is not offered then.
@@ -335,16 +339,16 @@ TEST_F(ReportProgramTest, ShowingAnEntryGivesItsDescriptionInItsFormatsAndItsPic
     EXPECT_EQ(f.fontWeight() == QFont::Bold, want.lines[i].bold);
     EXPECT_EQ(f.foreground().color() == QColor(0, 0, 255), want.lines[i].blue);
   }
-  EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+  EXPECT_EQ(Find<TPictureView>("ViewFileImage")->Picture().convertToFormat(QImage::Format_RGB32),
             RenderPicture(content->record, false));
   // The viewer's box inverts the shown picture and clears the live screen in its own scheme.
   Find<QCheckBox>("ImageInvColorCheckBox")->click();
-  EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+  EXPECT_EQ(Find<TPictureView>("ViewFileImage")->Picture().convertToFormat(QImage::Format_RGB32),
             RenderPicture(content->record, true));
   EXPECT_EQ(form_->Screen()->Presented().pixel(0, 0), qRgb(0, 0, 0));
 
   // A record of a kind the viewer does not know: three lines, and the picture stays as it was.
-  const QImage inverted = Find<QLabel>("ViewFileImage")->pixmap().toImage();
+  const QImage inverted = Find<TPictureView>("ViewFileImage")->Picture();
   auto unknown = std::make_unique<TKD735FileContent>();
   unknown->record[0] = 0x12;
   form_->List(ListKind::Bscan).Append(FileListEntry{QStringLiteral("unknown"), std::move(unknown)});
@@ -352,17 +356,31 @@ TEST_F(ReportProgramTest, ShowingAnEntryGivesItsDescriptionInItsFormatsAndItsPic
   EXPECT_EQ(Find<QTextEdit>("RichEdit")->document()->blockCount(), 3);
   EXPECT_EQ(Find<QTextEdit>("RichEdit")->document()->lastBlock().text(),
             QStringLiteral("Неизвестный Файл"));
-  EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage(), inverted);
+  EXPECT_EQ(Find<TPictureView>("ViewFileImage")->Picture(), inverted);
   Select(ListKind::Measure, 1);
 
   // Deleting the shown entry (the Delete key) clears the text and keeps the picture.
-  const QImage picture = Find<QLabel>("ViewFileImage")->pixmap().toImage();
+  const QImage picture = Find<TPictureView>("ViewFileImage")->Picture();
   View(ListKind::Measure)->setFocus();
   QTest::keyClick(View(ListKind::Measure), Qt::Key_Delete);
   EXPECT_EQ(Entries(ListKind::Measure).size(), 1);
   EXPECT_TRUE(Find<QTextEdit>("RichEdit")->toPlainText().isEmpty());
-  EXPECT_EQ(Find<QLabel>("ViewFileImage")->pixmap().toImage(), picture);
+  EXPECT_EQ(Find<TPictureView>("ViewFileImage")->Picture(), picture);
   EXPECT_TRUE(View(ListKind::Measure)->selectionModel()->selectedRows().isEmpty());
+}
+
+// A B-scan's long lines wrap at the box's width instead of needing sideways scrolling.
+TEST_F(ReportProgramTest, TheDescriptionWrapsLongLines) {
+  Find<QPushButton>("ReadBscanBitBtn")->click();
+  Find<QTabWidget>("PageControl")->setCurrentIndex(1);
+  Select(ListKind::Bscan, 0);
+  auto* box = Find<QTextEdit>("RichEdit");
+  QApplication::processEvents();
+  EXPECT_EQ(box->horizontalScrollBar()->maximum(), 0);
+  const QTextBlock range = box->document()->findBlock(
+      box->toPlainText().indexOf(QStringLiteral("Диапазон толщин (согласно настройки прибора)")));
+  ASSERT_TRUE(range.isValid());
+  EXPECT_GT(range.layout()->lineCount(), 1);
 }
 
 TEST_F(ReportProgramTest, SavedEntriesLoadBackAndWrongSizesAreRefused) {

@@ -129,7 +129,7 @@ class TableWindowTest : public ::testing::Test {
     return lines;
   }
   static QString Mm(std::int64_t hundredths) {
-    return ThicknessText(hundredths, QLocale::system()) + QStringLiteral(" мм");
+    return ThicknessText(hundredths, UserLocale()) + QStringLiteral(" мм");
   }
   bool WaitForReport() {
     return PumpUntil([&] { return form_->PendingReportActions() == 0; }, 60s);

@@ -275,7 +275,7 @@ TEST_F(TableCli, CsvFollowsTheLocaleAndTheOptions) {
 
   r = testing::RunKd735({u"table"_s, u"--format"_s, u"csv"_s, thick_}, [](QProcess& p) {
     QProcessEnvironment env = p.processEnvironment();
-    env.insert(u"LANG"_s, u"C.UTF-8"_s);
+    env.insert(u"LANG"_s, u"en_US.UTF-8"_s);  // a locale with a decimal point
     p.setProcessEnvironment(env);
   });
   EXPECT_TRUE(r.out.startsWith(u"№,Файл,Дата,\"H, мм\","_s)) << r.out.toStdString();

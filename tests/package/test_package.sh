@@ -44,7 +44,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libqt6core6 libusb-1.0-0 libzip4; do
   [[ $depends == *"$lib "* ]] || fail "Depends lacks $lib: $depends"
 done
-[[ $(dpkg-deb -f "$deb" Recommends) == *libreoffice-writer* ]] || fail "no Recommends: libreoffice-writer"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for p in libreoffice-writer qt6-translations-l10n qt6-wayland; do
+  [[ $recommends == *"$p"* ]] || fail "Recommends lacks $p: $recommends"
+done
 dpkg-deb -e "$deb" "$work/control"
 for script in postinst postrm; do
   [ -x "$work/control/$script" ] || fail "no executable $script"
