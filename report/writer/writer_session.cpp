@@ -268,7 +268,9 @@ struct WriterSession::State {
     bool hidden = false;  // opened without a window
     bool kept = false;    // stored to a file since its last change
     std::string name;     // what a stored copy is called: the template's name, or the title
-    bool locked = false;  // its layout held back by this action
+    bool locked = false;  // its layout and undo held back by this action
+    Reference<document::XUndoManager> undo;
+    std::string title;  // as Writer shows it, found once per action
     // The top-level tables in order and their rows, found in this action.
     bool tablesWalked = false;
     std::vector<Reference<text::XTextTable>> bodyTables;
@@ -507,8 +509,10 @@ struct WriterSession::State {
     return f.is() ? f->getContainerWindow() : Reference<awt::XWindow>();
   }
 
-  std::string Title(const Document& d) {
-    return ToUtf8(Reference<frame::XTitle>(d.model, UNO_QUERY_THROW)->getTitle());
+  std::string Title(Document& d) {
+    if (d.title.empty() || !inAction)
+      d.title = ToUtf8(Reference<frame::XTitle>(d.model, UNO_QUERY_THROW)->getTitle());
+    return d.title;
   }
 
   Document& Load(const std::string& path, bool hidden) {
@@ -626,18 +630,23 @@ struct WriterSession::State {
   void ForgetAction() {
     actionDocument = 0;
     for (Document& d : documents) {
+      d.title.clear();
       d.tablesWalked = false;
       d.bodyTables.clear();
       d.rows.clear();
     }
   }
 
-  // Each new row makes Writer lay out the table anew, at a cost that grows with the table. Within
-  // one action (a "send all" of many blocks) the layout is held back and done once, at its end.
+  // Each new row makes Writer lay out the table anew, and keeps a copy of the whole table for its
+  // undo, at costs that grow with the table. Within one action (a "send all" of many blocks)
+  // the layout is held back and done once, at its end, and the action's changes are not
+  // recorded for undo.
   void HoldLayout(Document& d) {
     if (!inAction || d.locked) return;
     d.model->lockControllers();
     d.locked = true;
+    d.undo = Reference<document::XUndoManagerSupplier>(d.model, UNO_QUERY_THROW)->getUndoManager();
+    d.undo->lock();
   }
 
   void BeginAction(const wp::BeginAction&, wp::NoResult&) {
@@ -646,11 +655,15 @@ struct WriterSession::State {
   }
 
   // A helper ended in the middle of an action (it did not answer in time) leaves its documents'
-  // layout held back; a new connection gives it back.
+  // layout and undo held back; a new connection gives them back.
   void ReleaseLeftHolds() {
     try {
-      for (const Reference<frame::XModel>& model : TextDocuments())
+      for (const Reference<frame::XModel>& model : TextDocuments()) {
         for (int i = 0; i < 1000 && model->hasControllersLocked(); ++i) model->unlockControllers();
+        Reference<document::XUndoManager> undo =
+            Reference<document::XUndoManagerSupplier>(model, UNO_QUERY_THROW)->getUndoManager();
+        for (int i = 0; i < 1000 && undo->isLocked(); ++i) undo->unlock();
+      }
     } catch (const uno::Exception&) {
     }
   }
@@ -664,8 +677,10 @@ struct WriterSession::State {
       if (d.closed->disposed()) continue;
       try {
         d.model->unlockControllers();
+        if (d.undo.is()) d.undo->unlock();
       } catch (const uno::Exception&) {
       }
+      d.undo.clear();
     }
   }
 
@@ -718,12 +733,13 @@ struct WriterSession::State {
     Reference<lang::XMultiServiceFactory> factory(d.model, UNO_QUERY_THROW);
     Reference<text::XTextContent> object(
         factory->createInstance("com.sun.star.text.TextGraphicObject"), UNO_QUERY_THROW);
+    const Any size(awt::Size(static_cast<sal_Int32>(std::lround(width * 2540.0 / 96.0)),
+                             static_cast<sal_Int32>(std::lround(height * 2540.0 / 96.0))));
+    // Writer's picture objects take their properties one at a time.
     Reference<beans::XPropertySet> properties(object, UNO_QUERY_THROW);
     properties->setPropertyValue("AnchorType", Any(text::TextContentAnchorType_AS_CHARACTER));
     properties->setPropertyValue("Graphic", Any(graphic));
-    properties->setPropertyValue(
-        "Size", Any(awt::Size(static_cast<sal_Int32>(std::lround(width * 2540.0 / 96.0)),
-                              static_cast<sal_Int32>(std::lround(height * 2540.0 / 96.0)))));
+    properties->setPropertyValue("Size", size);
     text->insertTextContent(at, object, true);
   }
 
