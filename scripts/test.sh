@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 export QT_QPA_PLATFORM=offscreen
+# The set-up installs LibreOffice Writer and its SDK: a Writer test that cannot run fails here.
+export KD735_REQUIRE_WRITER=1
 jobs=$(nproc)
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
