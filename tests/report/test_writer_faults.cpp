@@ -42,10 +42,11 @@ pid_t ChildProcess(qint64 parent, const QByteArray& command, bool whole = false)
     QFile cmdline(u"/proc/"_s + entry + u"/cmdline"_s);
     if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly)) continue;
     const QByteArray line = stat.readAll();
-    // pid (name) state ppid ...; the name may hold blanks, so look behind its ')'.
+    // pid (name) state ppid ...; the name may hold blanks, so look behind its ')'. One that has
+    // ended (a LibreOffice restarting itself leaves one for a moment) does not count.
     const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
     const QByteArray args = cmdline.readAll();
-    if (rest.size() > 1 && rest[1].toLongLong() == parent &&
+    if (rest.size() > 1 && rest[0] != "Z" && rest[0] != "X" && rest[1].toLongLong() == parent &&
         (whole ? args == command : args.startsWith(command)))
       return pid;
   }
@@ -171,6 +172,7 @@ TEST_F(WriterFault, SofficeKilledDuringSendAll) {
     if (withinBlock) {
       // Stopped, LibreOffice cannot finish the block before it is killed.
       testing::SignalOffice(launcher, SIGSTOP);
+      kill(office, SIGSTOP);
       killer = std::thread([office] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         kill(office, SIGKILL);
