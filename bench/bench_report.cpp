@@ -1,3 +1,4 @@
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -5,7 +6,7 @@
 #include <vector>
 
 #include "bench/bench_records.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "report/word_report.h"
 
 // Sending N blocks into one report document: one "send all" action, the save at its end
@@ -31,11 +32,11 @@ void Blocks(benchmark::State& state) {
     state.PauseTiming();
     QTemporaryDir dir;
     PictureClipboard clipboard;
-    DocxWordOptions options;
+    DocxEngineOptions options;
     options.reportsFolder = dir.path();
-    DocxWord word(clipboard, options);
+    DocxEngine engine(options);
     SilentFeedback feedback;
-    WordReport report(word, clipboard, feedback);
+    WordReport report(engine, clipboard, feedback);
     ReportSettings settings;
     report.CreateWordDocument(templatePath, settings, QStringLiteral("КД735 0123"));
     state.ResumeTiming();
@@ -49,6 +50,40 @@ void Blocks(benchmark::State& state) {
       count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(Blocks)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Peak resident memory of a process that makes a report of N blocks, less that of one that holds
+// the same N records and creates the document but sends nothing: what the blocks cost, per block.
+// Each figure comes from a process of its own (kd735_report_memory).
+long PeakKiB(int blocks, bool send, benchmark::State& state) {
+  QTemporaryDir dir;
+  QProcess probe;
+  QStringList args{QString::number(blocks), dir.path()};
+  if (!send) args << QStringLiteral("--no-send");
+  probe.start(QStringLiteral(KD735_REPORT_MEMORY), args);
+  if (!probe.waitForFinished(600000) || probe.exitCode() != 0) {
+    state.SkipWithError("kd735_report_memory failed");
+    return 0;
+  }
+  return probe.readAllStandardOutput().trimmed().toLong();
+}
+
+void DocxMemory(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  long base = 0, full = 0;
+  for (auto _ : state) {
+    base = PeakKiB(count, false, state);
+    full = PeakKiB(count, true, state);
+  }
+  state.counters["baseline_MiB"] = static_cast<double>(base) / 1024.0;
+  state.counters["peak_MiB"] = static_cast<double>(full) / 1024.0;
+  state.counters["KiB_per_block"] = static_cast<double>(full - base) / count;
+}
+BENCHMARK(DocxMemory)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace kd735

@@ -28,7 +28,7 @@
 
 #include "apps/report/report_program.h"
 #include "files/bitmap_file.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "report/word_backend.h"
 #include "sim/simulated_bus.h"
 
@@ -99,11 +99,11 @@ int main(int argc, char** argv) {
   const QString reports = shots.isEmpty() ? work.filePath(QStringLiteral("reports")) : work.path();
   env.openPath = [](const QString&) { return true; };
   if (!writer) {
-    env.engine = [reports](PictureClipboard& clipboard, ReportSession::OwnerCall) {
-      DocxWordOptions d;
+    env.engine = [reports](ReportSession::OwnerCall) {
+      DocxEngineOptions d;
       d.reportsFolder = reports;
       d.openFile = [](const QString&) { return true; };
-      return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, d));
+      return std::unique_ptr<ReportPort>(std::make_unique<DocxEngine>(d));
     };
   }
 

@@ -71,7 +71,7 @@ QString RecordText(RecordView record, int offset, int width);
 // Decodes Windows-1251 bytes as they stand (zero bytes included). The one byte the code page
 // leaves undefined, 0x98, gives U+FFFD instead of a C1 control character.
 QString DecodeWindows1251(std::span<const std::uint8_t> bytes);
-// One Windows-1251 byte from the built-in table (used when Qt's decoder lacks the code page).
+// One Windows-1251 byte from the built-in table.
 QChar Windows1251Char(std::uint8_t byte);
 
 // The one rule for texts that come from a record: a control character (C0 U+0000..U+001F, DEL

@@ -1,6 +1,7 @@
 #include "report/docx_document.h"
 
 #include <QCryptographicHash>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdint>
@@ -41,6 +42,80 @@ constexpr zip_uint64_t kMaxXmlSize = 16ull * 1024 * 1024;
 constexpr zip_int64_t kMaxParts = 10000;
 // Deeper nesting than any document needs (a table in a text box in a table is some 30 levels).
 constexpr int kMaxXmlDepth = 512;
+
+// A part made of pieces of text, read by libzip as it compresses: the whole part is never held in
+// one string.
+template <typename Piece>
+struct PieceSource {
+  std::vector<Piece> pieces;
+  std::size_t piece = 0;
+  std::size_t offset = 0;
+  QByteArray unpacked;  // the compressed piece being read
+  zip_error_t error{};
+
+  zip_uint64_t Size() const {
+    zip_uint64_t n = 0;
+    for (const Piece& p : pieces) n += p.size;
+    return n;
+  }
+  std::string_view Current() {
+    const Piece& p = pieces[piece];
+    if (!p.packed) return p.text;
+    if (offset == 0) unpacked = qUncompress(*p.packed);
+    return std::string_view(unpacked.constData(), static_cast<std::size_t>(unpacked.size()));
+  }
+
+  static zip_int64_t Callback(void* userdata, void* data, zip_uint64_t length,
+                              zip_source_cmd_t command) {
+    auto* self = static_cast<PieceSource*>(userdata);
+    switch (command) {
+      case ZIP_SOURCE_OPEN:
+        self->piece = 0;
+        self->offset = 0;
+        return 0;
+      case ZIP_SOURCE_READ: {
+        zip_uint64_t done = 0;
+        auto* out = static_cast<char*>(data);
+        while (done < length && self->piece < self->pieces.size()) {
+          const std::string_view p = self->Current();
+          if (p.size() != self->pieces[self->piece].size) {
+            zip_error_set(&self->error, ZIP_ER_INTERNAL, 0);
+            return -1;
+          }
+          const std::size_t n = std::min<std::size_t>(p.size() - self->offset,
+                                                      static_cast<std::size_t>(length - done));
+          std::memcpy(out + done, p.data() + self->offset, n);
+          done += n;
+          self->offset += n;
+          if (self->offset == p.size()) {
+            ++self->piece;
+            self->offset = 0;
+          }
+        }
+        return static_cast<zip_int64_t>(done);
+      }
+      case ZIP_SOURCE_CLOSE:
+      case ZIP_SOURCE_FREE:
+        return 0;
+      case ZIP_SOURCE_STAT: {
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->size = self->Size();
+        st->valid |= ZIP_STAT_SIZE;
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&self->error, data, length);
+      case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+      default:
+        zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+};
 
 struct StringWriter : pugi::xml_writer {
   std::string* out;
@@ -410,7 +485,8 @@ bool IsXmlPartName(const std::string& name) {
 QString BadPartName(const std::string& name) {
   if (name.starts_with('/'))
     return QStringLiteral("имя части %1 начинается с /").arg(PartText(name));
-  for (unsigned char c : name) {
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c < 0x20 || c == 0x7F || c == '\\')
       return QStringLiteral("недопустимый символ в имени части %1")
           .arg(VisibleText(PartText(name)));
@@ -575,7 +651,7 @@ std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QStrin
   std::unique_ptr<DocxDocument> doc(new DocxDocument);
   zip_error_t ze;
   zip_error_init(&ze);
-  zip_source_t* src = zip_source_buffer_create(bytes.constData(), bytes.size(), 0, &ze);
+  zip_source_t* src = zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &ze);
   zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &ze) : nullptr;
   if (!za) {
     *error = QStringLiteral("файл не является архивом .docx (%1)")
@@ -719,9 +795,7 @@ bool DocxDocument::CanAddPart(const std::string& name) {
   const std::string key = FoldedName(name);
   for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
     if (index_.count(key.substr(0, slash))) return false;
-  const std::string asFolder = key + '/';
-  return std::none_of(index_.begin(), index_.end(),
-                      [&](const auto& entry) { return entry.first.starts_with(asFolder); });
+  return !folders_.count(key);
 }
 
 bool DocxDocument::IsStructuralPart(const std::string& name) {
@@ -742,7 +816,10 @@ DocxDocument::Part& DocxDocument::AddPart(const std::string& name, std::string d
   part->data = std::move(data);
   Part* p = part.get();
   parts_.push_back(std::move(part));
-  index_[FoldedName(name)] = p;
+  const std::string key = FoldedName(name);
+  index_[key] = p;
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+    folders_.insert(key.substr(0, slash));
   return *p;
 }
 
@@ -789,16 +866,27 @@ QByteArray DocxDocument::Save(QString* error) {
     zip_source_free(buf);
     return QByteArray();
   };
+  // The main part with its appended rows is read from its pieces at zip_close.
+  PieceSource<Piece> mainSource;
+  zip_error_init(&mainSource.error);
+  const Part* main = FindPart(mainPart_);
   for (auto& part : parts_) {
     // The buffers are read at zip_close; part->data stays untouched until then.
-    zip_source_t* s = zip_source_buffer(za, part->data.data(), part->data.size(), 0);
+    zip_source_t* s = nullptr;
+    if (part.get() == main) {
+      mainSource.pieces = MainPartPieces(part->data);
+      s = zip_source_function(za, &PieceSource<Piece>::Callback, &mainSource);
+    } else {
+      s = zip_source_buffer(za, part->data.data(), part->data.size(), 0);
+    }
     if (!s) return fail("zip_source_buffer");
     const zip_int64_t idx = zip_file_add(za, part->name.c_str(), s, ZIP_FL_ENC_UTF_8);
     if (idx < 0) {
       zip_source_free(s);
       return fail("zip_file_add");
     }
-    if (part->store) zip_set_file_compression(za, idx, ZIP_CM_STORE, 0);
+    if (part->store)
+      zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
   }
   if (zip_close(za) != 0) return fail("zip_close");
 
@@ -809,7 +897,7 @@ QByteArray DocxDocument::Save(QString* error) {
     zip_source_seek(buf, 0, SEEK_SET);
     if (size > 0) {
       out.resize(size);
-      if (zip_source_read(buf, out.data(), size) != size) out.clear();
+      if (zip_source_read(buf, out.data(), static_cast<zip_uint64_t>(size)) != size) out.clear();
     }
     zip_source_close(buf);
   }
@@ -1089,63 +1177,117 @@ std::vector<pugi::xml_node>& DocxDocument::Rows(int table) {
   if (it == rows_.end()) {
     it = rows_.emplace(table, std::vector<pugi::xml_node>()).first;
     if (table >= 1 && table <= TableCount())
-      CollectChildren(Tables()[table - 1], "w:tr", &it->second);
+      CollectChildren(Tables()[static_cast<std::size_t>(table - 1)], "w:tr", &it->second);
   }
   return it->second;
 }
 
-int DocxDocument::RowCount(int table) { return static_cast<int>(Rows(table).size()); }
+int DocxDocument::RowCount(int table) {
+  const auto it = appended_.find(table);
+  return static_cast<int>(Rows(table).size() +
+                          (it == appended_.end() ? 0 : it->second.rows.size()));
+}
 
-void DocxDocument::AddRow(int table) {
+pugi::xml_node DocxDocument::BeginRow(int table) {
+  newRow_.reset();
   std::vector<pugi::xml_node>& rows = Rows(table);
-  if (rows.empty()) return;
-  pugi::xml_node last = rows.back();
-  pugi::xml_node row = last.parent().insert_copy_after(last, last);
-  row.remove_attribute("w14:paraId");
-  row.remove_attribute("w14:textId");
-  // A heading row repeats on every page; the rows added below it are data.
-  if (pugi::xml_node trPr = row.child("w:trPr")) trPr.remove_child("w:tblHeader");
-  std::vector<pugi::xml_node> cells;
-  for (pugi::xml_node c = row.first_child(); c;) {
-    pugi::xml_node next = c.next_sibling();
-    if (!IsName(c, "w:trPr") && !IsName(c, "w:tblPrEx") && !IsName(c, "w:tc") &&
-        !IsTransparentWrapper(c))
-      row.remove_child(c);  // bookmarks and the like belong to the original row
-    c = next;
-  }
-  CollectChildren(row, "w:tc", &cells);
-  for (pugi::xml_node cell : cells) {
-    // A cell that continued a vertical merge would fold the new row's content into the cell
-    // above, where it is not shown: the new row stands on its own.
-    cell.child("w:tcPr").remove_child("w:vMerge");
-    std::vector<pugi::xml_node> paras = CellParagraphs(cell);
-    pugi::xml_node first = paras.empty() ? pugi::xml_node() : paras.front();
-    pugi::xml_node keep = NewParagraph(cell, {}, first.child("w:pPr"));
-    for (pugi::xml_node c = cell.first_child(); c;) {
+  if (rows.empty()) return {};
+  AppendedRows& appended = appended_[table];
+  if (!appended.shape) {
+    // The shape of the table's last row with empty cells, made once; every appended row is a copy.
+    appended.shape = std::make_unique<pugi::xml_document>();
+    pugi::xml_node row = appended.shape->append_copy(rows.back());
+    row.remove_attribute("w14:paraId");
+    row.remove_attribute("w14:textId");
+    // A heading row repeats on every page; the rows added below it are data.
+    if (pugi::xml_node trPr = row.child("w:trPr")) trPr.remove_child("w:tblHeader");
+    for (pugi::xml_node c = row.first_child(); c;) {
       pugi::xml_node next = c.next_sibling();
-      if (c != keep && !IsName(c, "w:tcPr")) cell.remove_child(c);
+      if (!IsName(c, "w:trPr") && !IsName(c, "w:tblPrEx") && !IsName(c, "w:tc") &&
+          !IsTransparentWrapper(c))
+        row.remove_child(c);  // bookmarks and the like belong to the original row
       c = next;
     }
+    std::vector<pugi::xml_node> cells;
+    CollectChildren(row, "w:tc", &cells);
+    for (pugi::xml_node cell : cells) {
+      // A cell that continued a vertical merge would fold the new row's content into the cell
+      // above, where it is not shown: the new row stands on its own.
+      cell.child("w:tcPr").remove_child("w:vMerge");
+      std::vector<pugi::xml_node> paras = CellParagraphs(cell);
+      pugi::xml_node first = paras.empty() ? pugi::xml_node() : paras.front();
+      pugi::xml_node keep = NewParagraph(cell, {}, first.child("w:pPr"));
+      for (pugi::xml_node c = cell.first_child(); c;) {
+        pugi::xml_node next = c.next_sibling();
+        if (c != keep && !IsName(c, "w:tcPr")) cell.remove_child(c);
+        c = next;
+      }
+    }
   }
-  rows.push_back(row);
+  newRow_ = std::make_unique<pugi::xml_document>();
+  newRowTable_ = table;
+  return newRow_->append_copy(appended.shape->first_child());
+}
+
+void DocxDocument::CommitRow() {
+  if (!newRow_) return;
+  AppendedRows& appended = appended_[newRowTable_];
+  if (appended.marker.empty()) {
+    // Unique in the document whatever the template holds: the instruction's name and number.
+    std::string name;
+    do {
+      name = "kd735-rows-" + std::to_string(QRandomGenerator::global()->generate64());
+    } while (Xml(mainPart_).find_node(
+        [&](pugi::xml_node n) { return n.type() == pugi::node_pi && name == n.name(); }));
+    pugi::xml_node last = Rows(newRowTable_).back();
+    pugi::xml_node mark = last.parent().insert_child_after(pugi::node_pi, last);
+    mark.set_name(name.c_str());
+    mark.set_value(std::to_string(newRowTable_).c_str());
+    appended.marker = "<?" + name + " " + std::to_string(newRowTable_) + "?>";
+  }
+  std::string xml;
+  StringWriter w(&xml);
+  newRow_->first_child().print(w, "", pugi::format_raw, pugi::encoding_utf8);
+  QByteArray packed =
+      qCompress(reinterpret_cast<const uchar*>(xml.data()), static_cast<qsizetype>(xml.size()), 1);
+  packed.squeeze();  // made in a buffer of the worst case's size
+  appended.rows.push_back(PackedRow{std::move(packed), xml.size()});
+  newRow_.reset();
   Touch(mainPart_);
 }
 
-pugi::xml_node DocxDocument::Cell(int table, int row, int column) {
-  std::vector<pugi::xml_node>& rows = Rows(table);
-  if (row < 1 || row > static_cast<int>(rows.size()) || column < 1) return {};
+pugi::xml_node DocxDocument::RowCell(pugi::xml_node row, int column) {
   std::vector<pugi::xml_node> cells;
-  CollectChildren(rows[row - 1], "w:tc", &cells);
-  if (column > static_cast<int>(cells.size())) return {};
-  return cells[column - 1];
+  CollectChildren(row, "w:tc", &cells);
+  if (column < 1 || column > static_cast<int>(cells.size())) return {};
+  return cells[static_cast<std::size_t>(column - 1)];
 }
 
-int DocxDocument::CellCount(int table, int row) {
-  std::vector<pugi::xml_node>& rows = Rows(table);
-  if (row < 1 || row > static_cast<int>(rows.size())) return 0;
+int DocxDocument::RowCellCount(pugi::xml_node row) {
   std::vector<pugi::xml_node> cells;
-  CollectChildren(rows[row - 1], "w:tc", &cells);
+  CollectChildren(row, "w:tc", &cells);
   return static_cast<int>(cells.size());
+}
+
+std::vector<DocxDocument::Piece> DocxDocument::MainPartPieces(const std::string& text) {
+  std::vector<std::pair<std::size_t, const AppendedRows*>> marks;
+  for (const auto& [table, appended] : appended_) {
+    if (appended.marker.empty()) continue;
+    const std::size_t at = text.find(appended.marker);
+    if (at != std::string::npos) marks.emplace_back(at, &appended);
+  }
+  std::sort(marks.begin(), marks.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<Piece> pieces;
+  auto plain = [&pieces](std::string_view t) { pieces.push_back(Piece{t, nullptr, t.size()}); };
+  std::size_t from = 0;
+  for (const auto& [at, appended] : marks) {
+    plain(std::string_view(text.data() + from, at - from));
+    for (const PackedRow& row : appended->rows) pieces.push_back(Piece{{}, &row.packed, row.size});
+    from = at + appended->marker.size();
+  }
+  plain(std::string_view(text.data() + from, text.size() - from));
+  return pieces;
 }
 
 void DocxDocument::SetAlignment(const DocxRange& range, const char* justification) {
@@ -1251,6 +1393,74 @@ void DocxDocument::InsertText(const DocxRange& range, const QString& text,
   Touch(mainPart_);
 }
 
+void DocxDocument::AppendSummary(const QString& heading,
+                                 const std::vector<std::pair<QString, QString>>& rows,
+                                 const DocxRunFormat& format) {
+  pugi::xml_node body = Xml(mainPart_).document_element().child("w:body");
+  const std::vector<pugi::xml_node>& tables = Tables();
+  pugi::xml_node after = tables.empty() ? pugi::xml_node() : tables.back();
+  if (!after) {
+    // The end of the text: before the body's own section properties.
+    for (pugi::xml_node c = body.last_child(); c; c = c.previous_sibling())
+      if (!IsName(c, "w:sectPr")) {
+        after = c;
+        break;
+      }
+  }
+  auto insert = [&](const char* name) {
+    // The last table may sit in a content control: the summary follows it there.
+    pugi::xml_node n =
+        after ? after.parent().insert_child_after(name, after) : body.prepend_child(name);
+    after = n;
+    return n;
+  };
+  pugi::xml_document scratch;
+  pugi::xml_node rPr = scratch.append_child("w:rPr");
+  ApplyRunFormat(rPr, format);
+  DocxRunFormat boldFormat = format;
+  boldFormat.bold = true;
+  pugi::xml_node boldRPr = scratch.append_child("w:rPr");
+  ApplyRunFormat(boldRPr, boldFormat);
+
+  pugi::xml_node title = insert("w:p");
+  PropertyChild(title.append_child("w:pPr"), "w:keepNext", kParagraphPropertyOrder);
+  AddLineRuns(title, {}, XmlSafe(heading), boldRPr);
+
+  constexpr int kColumnTwips = 4535;  // two columns across an A4 text width
+  pugi::xml_node table = insert("w:tbl");
+  pugi::xml_node tblPr = table.append_child("w:tblPr");
+  pugi::xml_node width = tblPr.append_child("w:tblW");
+  width.append_attribute("w:w") = "0";
+  width.append_attribute("w:type") = "auto";
+  pugi::xml_node borders = tblPr.append_child("w:tblBorders");
+  for (const char* side : {"w:top", "w:left", "w:bottom", "w:right", "w:insideH", "w:insideV"}) {
+    pugi::xml_node b = borders.append_child(side);
+    b.append_attribute("w:val") = "single";
+    b.append_attribute("w:sz") = "4";
+    b.append_attribute("w:space") = "0";
+    b.append_attribute("w:color") = "auto";
+  }
+  pugi::xml_node grid = table.append_child("w:tblGrid");
+  for (int i = 0; i < 2; ++i) grid.append_child("w:gridCol").append_attribute("w:w") = kColumnTwips;
+  for (const auto& [label, value] : rows) {
+    pugi::xml_node tr = table.append_child("w:tr");
+    for (const QString* text : {&label, &value}) {
+      pugi::xml_node tc = tr.append_child("w:tc");
+      pugi::xml_node tcW = tc.append_child("w:tcPr").append_child("w:tcW");
+      tcW.append_attribute("w:w") = kColumnTwips;
+      tcW.append_attribute("w:type") = "dxa";
+      pugi::xml_node p = tc.append_child("w:p");
+      ApplyRunFormat(PropertyChild(p.append_child("w:pPr"), "w:rPr", kParagraphPropertyOrder),
+                     format);
+      AddLineRuns(p, {}, XmlSafe(*text), rPr);
+    }
+  }
+  // A table is always followed by a paragraph, or the next table would join it.
+  if (!after.next_sibling() || !IsName(after.next_sibling(), "w:p")) insert("w:p");
+  if (tablesScanned_) tables_.push_back(table);
+  Touch(mainPart_);
+}
+
 bool DocxDocument::EnsureDrawingNamespaces(QString* error) {
   if (drawingNamespacesChecked_) return true;
   pugi::xml_node root = Xml(mainPart_).document_element();
@@ -1324,7 +1534,7 @@ pugi::xml_node DocxDocument::AddImageRelationship(const QByteArray& png) {
   do {
     media = folder + "kd735_image" + std::to_string(nextMediaNumber_++) + ".png";
   } while (!CanAddPart(media));
-  AddPart(media, std::string(png.constData(), png.size())).store = true;
+  AddPart(media, std::string(png.constData(), static_cast<std::size_t>(png.size()))).store = true;
 
   const std::string id = NewRelationshipId(root);
   pugi::xml_node rel = root.append_child("Relationship");

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -34,7 +35,9 @@ struct DocxRange {
 
 // One .docx package held in memory: its parts as bytes, the XML parts that were read parsed, and
 // the editing operations of the report. Parsed parts stay in memory until the package is written,
-// so a run of edits costs one serialisation. Not thread-safe; one owner at a time.
+// so a run of edits costs one serialisation. Rows appended to a table are kept as XML text, a few
+// kilobytes each, rather than as parsed trees ten times that size: a report of ten thousand
+// blocks fits in memory. Not thread-safe; one owner at a time.
 class DocxDocument {
  public:
   // Reads a package from the bytes of a .docx file. Returns null and an error text on failure.
@@ -54,13 +57,15 @@ class DocxDocument {
 
   // Top-level tables of the body in document order, counted from 1.
   int TableCount();
+  // Rows of a table, those appended included.
   int RowCount(int table);
-  // Appends a row shaped like the last row of the table, with empty cells.
-  void AddRow(int table);
-  // The cell, or a null node when the table has no such row or the row no such cell.
-  pugi::xml_node Cell(int table, int row, int column);
-  // Number of cells in a row (0 when there is no such row).
-  int CellCount(int table, int row);
+  // A new row shaped like the last row of the table, with empty cells, to be filled cell by cell;
+  // CommitRow appends it to the table as it then is. A null node when the table has no row.
+  pugi::xml_node BeginRow(int table);
+  void CommitRow();
+  // A cell of the row, counted from 1, or a null node; the number of its cells.
+  static pugi::xml_node RowCell(pugi::xml_node row, int column);
+  static int RowCellCount(pugi::xml_node row);
 
   // Editing inside one cell.
   void SetAlignment(const DocxRange& range, const char* justification);
@@ -73,8 +78,10 @@ class DocxDocument {
   bool InsertPicture(const DocxRange& range, const QByteArray& png, int widthPx, int heightPx,
                      QString* error);
 
-  // The main document part, for readers.
-  pugi::xml_document& MainXml() { return Xml(mainPart_); }
+  // Appends, after the last table of the body (at the end of the text when there is none), a
+  // heading paragraph in bold and a bordered table of two columns, one row per pair.
+  void AppendSummary(const QString& heading, const std::vector<std::pair<QString, QString>>& rows,
+                     const DocxRunFormat& format);
 
  private:
   struct Part {
@@ -103,6 +110,14 @@ class DocxDocument {
   void UpdateFieldsIn(const std::string& partName);
   const std::vector<pugi::xml_node>& Tables();
   std::vector<pugi::xml_node>& Rows(int table);
+  // A piece of the main part as written out: text, or an appended row kept compressed.
+  struct Piece {
+    std::string_view text;
+    const QByteArray* packed = nullptr;
+    std::size_t size = 0;  // of the text, unpacked
+  };
+  // The main part as text, the rows appended to its tables in their places.
+  std::vector<Piece> MainPartPieces(const std::string& text);
   pugi::xml_node AddImageRelationship(const QByteArray& png);
   std::string NewRelationshipId(pugi::xml_node relsRoot);
   bool EnsureDrawingNamespaces(QString* error);
@@ -110,6 +125,7 @@ class DocxDocument {
 
   std::vector<std::unique_ptr<Part>> parts_;
   std::unordered_map<std::string, Part*> index_;  // by name folded to one letter case
+  std::unordered_set<std::string> folders_;       // every folder of a part, folded likewise
   std::string mainPart_;
   std::string mainDir_;  // folder of the main part, with a trailing slash
   std::string settingsPart_;
@@ -118,7 +134,22 @@ class DocxDocument {
   bool tablesScanned_ = false;
   std::vector<pugi::xml_node> tables_;
   std::unordered_map<int, std::vector<pugi::xml_node>> rows_;  // by table position
-  std::unordered_set<std::uint32_t> drawingIds_;               // every drawing id in use
+  // Rows appended to a table: the shape they are made in, and their XML in order, compressed (a
+  // block's text repeats its run format on every line). A processing instruction behind the
+  // table's last row of the tree marks where they go.
+  struct PackedRow {
+    QByteArray packed;
+    std::size_t size = 0;
+  };
+  struct AppendedRows {
+    std::unique_ptr<pugi::xml_document> shape;
+    std::vector<PackedRow> rows;
+    std::string marker;  // as the instruction is written out
+  };
+  std::unordered_map<int, AppendedRows> appended_;  // by table position
+  std::unique_ptr<pugi::xml_document> newRow_;      // the row BeginRow made
+  int newRowTable_ = 0;
+  std::unordered_set<std::uint32_t> drawingIds_;  // every drawing id in use
   std::uint32_t nextDrawingId_ = 1;
   std::unordered_set<std::string> relIds_;  // ids of the main part's relationships
   std::uint64_t nextRelNumber_ = 1;

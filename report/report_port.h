@@ -88,14 +88,14 @@ struct DataBlock {
 };
 
 // How far a block got. A failure part way leaves what was done in the document, as Word would:
-// the report keeps its running number once the number is written, and its clipboard picture once
-// the picture's cell was reached.
+// the running number counts as used once its cell was reached, and the picture is on the
+// report's clipboard once its cell was reached.
 enum class BlockStage {
-  kNone,           // no table at the position (or nothing done)
-  kRowAdded,       // the new row is there
-  kNumberWritten,  // cell 1 holds the number
-  kPictureCell,    // cell 2 was reached: the picture is being pasted
-  kComplete,       // cell 3 holds the lines
+  kNone,         // no table at the position (or nothing done)
+  kRowAdded,     // the new row is there
+  kNumberCell,   // cell 1 was reached: the number is written there
+  kPictureCell,  // cell 2 was reached: the picture is pasted there
+  kComplete,     // cell 3 holds the lines
 };
 
 struct BlockOutcome {
@@ -119,8 +119,8 @@ struct SummaryOutcome {
 
 // Where the active document is.
 struct DocumentPlace {
-  QString name;           // the document's name as the word processor shows it
-  QString file;           // the file it is kept in; empty while it lives only in the word processor
+  QString name;  // the document's name as the word processor shows it
+  QString file;  // the file it is kept in; empty while it lives only in the word processor
   bool shownToUser = false;  // the word processor shows it in a window the user can reach
 };
 

@@ -6,8 +6,6 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "report/docx_word.h"
-
 namespace kd735 {
 
 // The engine and the report's state (its block counters) on the worker thread.
@@ -26,13 +24,12 @@ class ReportSession::Worker final : public QObject, public ReportFeedback {
         QMetaObject::invokeMethod(
             &s, [copied, picture] { copied(picture); }, Qt::QueuedConnection);
       });
-      engine_ =
-          factory_(clipboard_, [this](const std::function<void()>& f) { session_.CallOwner(f); });
+      engine_ = factory_([this](const std::function<void()>& f) { return session_.CallOwner(f); });
       report_ = std::make_unique<WordReport>(*engine_, clipboard_, *this);
     }
     return *report_;
   }
-  WordAutomation& Engine() {
+  ReportPort& Engine() {
     Report();
     return *engine_;
   }
@@ -58,7 +55,7 @@ class ReportSession::Worker final : public QObject, public ReportFeedback {
   ReportSession& session_;
   EngineFactory factory_;
   PictureClipboard clipboard_;
-  std::unique_ptr<WordAutomation> engine_;
+  std::unique_ptr<ReportPort> engine_;
   std::unique_ptr<WordReport> report_;
 };
 
@@ -79,8 +76,8 @@ ReportSession::~ReportSession() {
   thread_->wait();
 }
 
-void ReportSession::CallOwner(const std::function<void()>& function) {
-  if (closing_) return;
+bool ReportSession::CallOwner(const std::function<void()>& function) {
+  if (closing_) return false;
   // The standard library's lock, so that what the function wrote is seen here after the wait
   // (and race detectors see that too).
   struct Done {
@@ -102,9 +99,10 @@ void ReportSession::CallOwner(const std::function<void()>& function) {
       Qt::QueuedConnection);
   // A closing session stops waiting; the queued call then goes with the session.
   std::unique_lock lock(done->mutex);
-  while (!done->changed.wait_for(lock, std::chrono::milliseconds(50),
-                                 [&] { return done->finished; }))
-    if (closing_) return;
+  while (
+      !done->changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return done->finished; }))
+    if (closing_) return false;
+  return true;
 }
 
 void ReportSession::Post(std::function<void(Worker&)> job, std::function<void()> done) {
@@ -112,7 +110,10 @@ void ReportSession::Post(std::function<void(Worker&)> job, std::function<void()>
   QMetaObject::invokeMethod(
       worker_,
       [this, job = std::move(job), done = std::move(done)] {
-        if (closing_) return;
+        if (closing_) {
+          --pending_;  // dropped: it never runs
+          return;
+        }
         job(*worker_);
         QMetaObject::invokeMethod(
             this,
@@ -134,8 +135,7 @@ void ReportSession::CreateDocument(const QString& templatePath, const ReportSett
         ReportSettings s = settings;
         result->ok = w.Report().CreateWordDocument(templatePath, s, firstInstrument);
         result->documentNumber = s.documentNumber;
-        if (auto* docx = dynamic_cast<DocxWord*>(&w.Engine()))
-          result->documentPath = docx->ActiveDocumentPath();
+        if (result->ok) result->place = w.Report().ActiveDocumentPlace().value_or(DocumentPlace{});
       },
       [result, done = std::move(done)] {
         if (done) done(*result);
@@ -161,16 +161,41 @@ void ReportSession::SendFiles(BlockKind kind, std::vector<Record> records,
         for (const Record& r : records) contents.push_back(CreateFileContent(r));
         std::vector<const TKD735FileContent*> entries;
         for (const auto& c : contents) entries.push_back(c.get());
-        // Read on the owner's thread, anew for every block.
-        auto settings = [this, &settingsNow] {
+        // Read on the owner's thread, anew for every block; nothing when the owner is closing.
+        auto settings = [this, &settingsNow]() -> std::optional<ReportSettings> {
           auto value = std::make_shared<ReportSettings>();
-          CallOwner([value, settingsNow] { *value = settingsNow(); });
+          if (!CallOwner([value, settingsNow] { *value = settingsNow(); })) return std::nullopt;
           return *value;
         };
         *ok = w.Report().SendAllFiles(kind, entries, settings);
       },
       [ok, done = std::move(done)] {
         if (done) done(*ok);
+      });
+}
+
+void ReportSession::SendSummary(SummaryTable summary, std::function<void(bool ok)> done) {
+  auto ok = std::make_shared<bool>(false);
+  Post([summary = std::move(summary), ok](Worker& w) { *ok = w.Report().SendSummary(summary); },
+       [ok, done = std::move(done)] {
+         if (done) done(*ok);
+       });
+}
+
+void ReportSession::StoreCopy(const QString& path, std::function<void(const QString& error)> done) {
+  auto error = std::make_shared<QString>();
+  Post(
+      [path, error](Worker& w) {
+        ReportPort& port = w.Engine();
+        PortStatus status = port.Begin();
+        if (status) {
+          status = port.StoreCopy(path);
+          port.End();
+        }
+        if (!status) *error = status.text();
+      },
+      [error, done = std::move(done)] {
+        if (done) done(*error);
       });
 }
 

@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "report/report_port.h"
 #include "report/report_settings.h"
-#include "report/word_automation.h"
 #include "report/word_report.h"
 
 class QThread;
@@ -27,11 +27,10 @@ class ReportSession final : public QObject {
   Q_OBJECT
 
  public:
-  // Runs a function on the owner's thread and waits for it; it returns without running the
-  // function when the session is closing.
-  using OwnerCall = std::function<void(const std::function<void()>& function)>;
-  using EngineFactory =
-      std::function<std::unique_ptr<WordAutomation>(PictureClipboard& clipboard, OwnerCall call)>;
+  // Runs a function on the owner's thread and waits for it; returns false, without waiting for
+  // it, when the session is closing.
+  using OwnerCall = std::function<bool(const std::function<void()>& function)>;
+  using EngineFactory = std::function<std::unique_ptr<ReportPort>(OwnerCall call)>;
 
   // All run on the owner's thread.
   struct Handlers {
@@ -43,12 +42,13 @@ class ReportSession final : public QObject {
   struct Created {
     bool ok = false;
     int documentNumber = 0;  // the number field's new value
-    QString documentPath;    // where the .docx engine keeps the document; empty otherwise
+    DocumentPlace place;     // where the document is (empty when it was not made)
   };
 
   ReportSession(EngineFactory factory, Handlers handlers, QObject* parent = nullptr);
-  // Waits for the action under way (its message boxes are no longer shown); later ones are
-  // dropped.
+  // Ends the action under way at its next step (a block run at its next block; its message boxes
+  // are no longer shown) and waits for that step; later actions are dropped. What was sent is
+  // kept: the engine writes it out as it goes.
   ~ReportSession() override;
 
   // "Открыть Word и создать документ".
@@ -59,10 +59,15 @@ class ReportSession final : public QObject {
   void CloseDocuments(std::function<void(bool ok)> done);
   // One file ("Отправить файл в MS Word") or every file of a list ("Отправить ВСЕ файлы");
   // the records are copies, so the lists may change meanwhile. The settings are asked for on
-  // the owner's thread before each block.
+  // the owner's thread before each block; a run stops when they cannot be had.
   using Record = std::array<std::uint8_t, kFileRecordSize>;
   void SendFiles(BlockKind kind, std::vector<Record> records,
                  std::function<ReportSettings()> settingsNow, std::function<void(bool ok)> done);
+  // The statistics of a survey after the last table of the active document.
+  void SendSummary(SummaryTable summary, std::function<void(bool ok)> done);
+  // A copy of the active document as .docx or .pdf (by the extension); `error` is empty on
+  // success.
+  void StoreCopy(const QString& path, std::function<void(const QString& error)> done);
 
   // Actions asked for and not yet finished.
   int Pending() const { return pending_.load(); }
@@ -71,7 +76,7 @@ class ReportSession final : public QObject {
   class Worker;
   // Runs on the worker thread; `done` then runs on the owner's thread.
   void Post(std::function<void(Worker&)> job, std::function<void()> done);
-  void CallOwner(const std::function<void()>& function);
+  bool CallOwner(const std::function<void()>& function);
 
   Handlers handlers_;
   QThread* thread_ = nullptr;

@@ -3,27 +3,16 @@
 #include <QFont>
 #include <QString>
 
+#include "files/integer_range.h"
+
 // The report options as one plain value. Every program start begins with these defaults; nothing
 // is stored. Integer options keep to their ranges (see ReadIntegerField and Clamped).
 namespace kd735 {
-
-struct IntegerRange {
-  int minimum;
-  int maximum;
-};
 
 inline constexpr IntegerRange kDocumentNumberRange{0, 1000000};
 inline constexpr int kDocumentNumberMaxChars = 7;  // the field takes up to seven typed characters
 inline constexpr IntegerRange kFontSizeRange{2, 40};
 inline constexpr IntegerRange kTablePositionRange{1, 9};
-
-// Pulls a value into the range (below the minimum becomes the minimum, above the maximum the
-// maximum).
-int ClampToRange(long long value, IntegerRange range);
-
-// The value of an integer field's text: a decimal integer (surrounding blanks allowed) pulled into
-// the range; a text that is not a number reads as the range's minimum.
-int ReadIntegerField(const QString& text, IntegerRange range);
 
 // Font of the block text in the report.
 struct BlockFont {

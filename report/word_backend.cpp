@@ -61,12 +61,10 @@ WordBackend DefaultWordBackend(const WordBackendOptions& options) {
                                                                    : WordBackend::kDocx;
 }
 
-std::unique_ptr<WordAutomation> CreateWordAutomation(WordBackend backend,
-                                                     PictureClipboard& clipboard,
-                                                     const WordBackendOptions& options) {
-  if (backend == WordBackend::kWriter)
-    return std::make_unique<WriterWord>(clipboard, options.writer);
-  return std::make_unique<DocxWord>(clipboard, options.docx);
+std::unique_ptr<ReportPort> CreateReportPort(WordBackend backend,
+                                             const WordBackendOptions& options) {
+  if (backend == WordBackend::kWriter) return std::make_unique<WriterEngine>(options.writer);
+  return std::make_unique<DocxEngine>(options.docx);
 }
 
 }  // namespace kd735

@@ -43,28 +43,22 @@ QString BlockErrorMessage(int tablePosition) {
          QString::number(tablePosition);
 }
 
+QString ConnectionLostMessage(const QString& reason) {
+  return QStringLiteral("Ошибка добавления блока данных в Word.\r") + reason;
+}
+QString DocumentsKeptStatus(const QStringList& files) {
+  return DocumentsClosedStatus() + QStringLiteral(" Несохраненные документы записаны: ") +
+         files.join(QStringLiteral(", "));
+}
+QString SummaryAddedStatus(const QString& name) {
+  return QStringLiteral("Документ-") + name + QStringLiteral(" добавлена сводка измерений.");
+}
+QString SummaryErrorStatus() { return QStringLiteral("Ошибка добавления сводки в документ."); }
+
 }  // namespace report_text
 
-namespace {
-
-// Runs Word calls one after the other until the first that fails; keeps that failure.
-class Steps {
- public:
-  bool operator()(const WordStatus& s) {
-    if (status_ && !s) status_ = s;
-    return ok();
-  }
-  bool ok() const { return status_.ok(); }
-  const WordStatus& status() const { return status_; }
-
- private:
-  WordStatus status_;
-};
-
-}  // namespace
-
-WordReport::WordReport(WordAutomation& word, PictureClipboard& clipboard, ReportFeedback& feedback)
-    : word_(word), clipboard_(clipboard), feedback_(feedback) {}
+WordReport::WordReport(ReportPort& port, PictureClipboard& clipboard, ReportFeedback& feedback)
+    : port_(port), clipboard_(clipboard), feedback_(feedback) {}
 
 void WordReport::SetStatus(const QString& text) {
   statusText_ = text;
@@ -85,122 +79,134 @@ bool WordReport::CreateWordDocument(const QString& templatePath, ReportSettings&
     return false;
   }
 
-  Steps step;
-  bool connected = false;
-  if (step(word_.Connect())) connected = true;
-  step.ok() && step(word_.SetVisible(true)) && step(word_.SetOption(true)) &&
-      step(word_.DocumentsAdd(templatePath, false));
-  WordDocumentRef doc;
+  PortStatus status = port_.Begin();
+  const bool begun = status.ok();
   QString name;
-  if (step.ok() && step(word_.ActiveDocument(&doc)) && step(word_.Name(doc, &name)))
+  if (status) status = port_.CreateDocument(templatePath, &name);
+  if (status) {
     SetStatus(report_text::DocumentOpenedStatus(name));
-  if (step.ok() && step(word_.ActiveDocument(&doc))) {
     settings.documentNumber = ClampToRange(settings.documentNumber, kDocumentNumberRange);
     if (settings.incrementNumber)
       settings.documentNumber =
           ClampToRange(static_cast<long long>(settings.documentNumber) + 1, kDocumentNumberRange);
+    // In the order NUMBER, TIMEDATA, DEVNUM; the fields are updated after them.
+    std::vector<DocumentVariable> variables;
     if (settings.insertNumber)
-      step(word_.SetVariable(
-          doc, QStringLiteral("NUMBER"),
-          FormatNumber(QStringLiteral("0000"), settings.documentNumber, locale_)));
-    if (step.ok() && settings.insertDate)
-      step(word_.SetVariable(doc, QStringLiteral("TIMEDATA"),
-                             locale_.toString(today_(), QLocale::ShortFormat)));
-    if (step.ok() && settings.insertDeviceNumber) {
-      if (!firstInstrument)
-        Show(MessageBoxKind::Information, report_text::NoInstrumentMessage());
-      else
-        step(word_.SetVariable(doc, QStringLiteral("DEVNUM"), *firstInstrument));
-    }
-    step.ok() && step(word_.FieldsUpdate(doc));
+      variables.push_back({QStringLiteral("NUMBER"),
+                           FormatNumber(QStringLiteral("0000"), settings.documentNumber, locale_)});
+    if (settings.insertDate)
+      variables.push_back(
+          {QStringLiteral("TIMEDATA"), locale_.toString(today_(), QLocale::ShortFormat)});
+    if (settings.insertDeviceNumber && firstInstrument)
+      variables.push_back({QStringLiteral("DEVNUM"), *firstInstrument});
+    status = port_.FillVariables(variables);
+    if (status && settings.insertDeviceNumber && !firstInstrument)
+      Show(MessageBoxKind::Information, report_text::NoInstrumentMessage());
   }
-  if (step.ok()) {
-    connected = false;
-    if (step(word_.Disconnect())) return true;
+  if (begun) {
+    const PortStatus ended = port_.End();
+    if (status) status = ended;
   }
-  if (connected) word_.Disconnect();
-  Show(MessageBoxKind::Plain, step.status().text());
+  if (status) return true;
+  Show(MessageBoxKind::Plain, status.text());
   SetStatus(report_text::WordOpenErrorStatus());
   Show(MessageBoxKind::Error, report_text::WordOpenErrorMessage());
   return false;
 }
 
 bool WordReport::CloseWordDocuments() {
-  Steps step;
-  bool connected = false;
-  int count = 0;
-  if (step(word_.Connect())) connected = true;
-  if (step.ok() && step(word_.DocumentsCount(&count))) {
-    if (count > 0) {
-      if (step(word_.Activate()) && step(word_.Quit())) {
-        connected = false;
-        if (step(word_.Disconnect())) SetStatus(report_text::DocumentsClosedStatus());
-      }
-    } else {
-      connected = false;
-      if (step(word_.Disconnect())) SetStatus(report_text::NoDocumentsStatus());
-    }
+  PortStatus status = port_.Begin();
+  const bool begun = status.ok();
+  CloseOutcome outcome;
+  if (status) status = port_.CloseDocuments(&outcome);
+  if (begun) {
+    const PortStatus ended = port_.End();
+    if (status) status = ended;
   }
-  if (step.ok()) return true;
-  if (connected) word_.Disconnect();
-  Show(MessageBoxKind::Plain, step.status().text());
-  return false;
+  if (!status) {
+    Show(MessageBoxKind::Plain, status.text());
+    return false;
+  }
+  if (outcome.documents <= 0)
+    SetStatus(report_text::NoDocumentsStatus());
+  else if (outcome.keptFiles.isEmpty())
+    SetStatus(report_text::DocumentsClosedStatus());
+  else
+    SetStatus(report_text::DocumentsKeptStatus(outcome.keptFiles));
+  return true;
+}
+
+void WordReport::BlockFailed(const PortStatus& status, int tablePosition) {
+  if (status.connectionLost()) {
+    SetStatus(report_text::BlockErrorStatus());
+    Show(MessageBoxKind::Error, report_text::ConnectionLostMessage(status.text()));
+    return;
+  }
+  Show(MessageBoxKind::Plain, status.text());
+  SetStatus(report_text::BlockErrorStatus());
+  Show(MessageBoxKind::Error, report_text::BlockErrorMessage(tablePosition));
 }
 
 bool WordReport::InsertDataBlock(int tablePosition, int& counter, const BlockText& block,
                                  const QImage& picture) {
-  Steps step;
-  bool connected = false;
-  int count = 0;
-  if (step(word_.Connect())) connected = true;
-  if (step.ok() && step(word_.DocumentsCount(&count)) && count <= 0) {
-    word_.Disconnect();
+  PortStatus status = port_.Begin();
+  if (!status) {
+    BlockFailed(status, tablePosition);
+    return false;
+  }
+  DataBlock data{tablePosition, counter + 1, picture, block.lines, block.font};
+  BlockOutcome outcome;
+  status = port_.AppendBlock(data, &outcome);
+  if (status && outcome.noDocument) {
+    port_.End();
     SetStatus(report_text::NoDocumentsStatus());
     Show(MessageBoxKind::Information, report_text::NoDocumentsMessage());
     return false;
   }
+  // What the word processor did before a failure stays done, the running number and the
+  // clipboard's picture included.
+  if (outcome.reached >= BlockStage::kNumberCell) counter = data.number;
+  if (outcome.reached >= BlockStage::kPictureCell) clipboard_.SetPicture(picture);
+  const PortStatus ended = port_.End();
+  if (status) status = ended;
+  if (!status) {
+    BlockFailed(status, tablePosition);
+    return false;
+  }
+  SetStatus(report_text::BlockAddedStatus(outcome.documentName));
+  return true;
+}
 
-  // The table is looked up afresh for every step, as Word's collection is.
-  const int n = tablePosition;
-  WordDocumentRef doc;
-  WordTableRef table;
-  int row = 0;
-  QString name;
-  step.ok() && step(word_.ActiveDocument(&doc)) && step(word_.TablesItem(doc, n, &table)) &&
-      step(word_.RowsAdd(table)) && step(word_.TablesItem(doc, n, &table)) &&
-      step(word_.RowsCount(table, &row)) && step(word_.TablesItem(doc, n, &table)) &&
-      step(word_.CellSelect(table, row, 1)) && step(word_.SetSelectionAlignment(kWordAlignCenter));
-  if (step.ok()) {
-    ++counter;
-    step(word_.SetSelectionText(QString::number(counter)));
+bool WordReport::SendSummary(const SummaryTable& summary) {
+  PortStatus status = port_.Begin();
+  const bool begun = status.ok();
+  SummaryOutcome outcome;
+  if (status) status = port_.AppendSummary(summary, &outcome);
+  if (begun) {
+    const PortStatus ended = port_.End();
+    if (status) status = ended;
   }
-  if (step.ok() && step(word_.TablesItem(doc, n, &table)) &&
-      step(word_.CellSelect(table, row, 2)) &&
-      step(word_.SetSelectionAlignment(kWordAlignJustify))) {
-    clipboard_.SetPicture(picture);
-    step(word_.SelectionPaste());
+  if (status && outcome.noDocument) {
+    SetStatus(report_text::NoDocumentsStatus());
+    Show(MessageBoxKind::Information, report_text::NoDocumentsMessage());
+    return false;
   }
-  step.ok() && step(word_.TablesItem(doc, n, &table)) && step(word_.CellSelect(table, row, 3)) &&
-      step(word_.SetSelectionFontName(block.font.name)) &&
-      step(word_.SetSelectionFontSize(static_cast<float>(block.font.size))) &&
-      step(word_.SetSelectionFontBold(block.font.bold ? 1 : 0)) &&
-      step(word_.SetSelectionFontItalic(block.font.italic ? 1 : 0)) &&
-      step(word_.SetSelectionFontColorIndex(kWordColorAutomatic)) &&
-      step(word_.SetSelectionAlignment(kWordAlignLeft)) &&
-      step(word_.SetSelectionText(BlockTextForDocument(block))) &&
-      step(word_.SelectionCollapse(kWordCollapseEnd)) && step(word_.Name(doc, &name));
-  if (step.ok()) {
-    connected = false;
-    if (step(word_.Disconnect())) {
-      SetStatus(report_text::BlockAddedStatus(name));
-      return true;
-    }
+  if (!status) {
+    Show(MessageBoxKind::Plain, status.text());
+    SetStatus(report_text::SummaryErrorStatus());
+    return false;
   }
-  if (connected) word_.Disconnect();
-  Show(MessageBoxKind::Plain, step.status().text());
-  SetStatus(report_text::BlockErrorStatus());
-  Show(MessageBoxKind::Error, report_text::BlockErrorMessage(n));
-  return false;
+  SetStatus(report_text::SummaryAddedStatus(outcome.documentName));
+  return true;
+}
+
+std::optional<DocumentPlace> WordReport::ActiveDocumentPlace() {
+  if (!port_.Begin()) return std::nullopt;
+  DocumentPlace place;
+  const PortStatus found = port_.Where(&place);
+  port_.End();
+  if (!found) return std::nullopt;
+  return place;
 }
 
 bool WordReport::SendSelectedFile(BlockKind kind, const TKD735FileContent* selected,
@@ -220,24 +226,30 @@ bool WordReport::SendSelectedFile(BlockKind kind, const TKD735FileContent* selec
 
 bool WordReport::SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
                               const ReportSettings& settings) {
-  return SendAllFiles(kind, entries, [&settings] { return settings; });
+  return SendAllFiles(kind, entries, [&settings] { return std::optional(settings); });
 }
 
 bool WordReport::SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
-                              const std::function<ReportSettings()>& settingsNow) {
+                              const std::function<std::optional<ReportSettings>()>& settingsNow) {
   if (entries.empty()) return true;
-  // One connection held over the whole run makes it one action: the blocks are written together.
-  const WordStatus held = word_.Connect();
+  // One action held over the whole run: the blocks are written together, once, at its end.
+  const bool held = port_.Begin().ok();
   bool ok = true;
   for (const TKD735FileContent* entry : entries) {
     if (!entry) continue;
-    if (!SendSelectedFile(kind, entry, settingsNow())) {
+    // Never a block with settings the user did not set: without them the run ends here.
+    const std::optional<ReportSettings> settings = settingsNow();
+    if (!settings) {
+      ok = false;
+      break;
+    }
+    if (!SendSelectedFile(kind, entry, *settings)) {
       ok = false;
       break;
     }
   }
   if (!held) return ok;
-  const WordStatus saved = word_.Disconnect();
+  const PortStatus saved = port_.End();
   if (ok && !saved) {
     Show(MessageBoxKind::Plain, saved.text());
     SetStatus(report_text::BlockErrorStatus());

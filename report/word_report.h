@@ -12,8 +12,8 @@
 #include "files/file_record.h"
 #include "report/data_block.h"
 #include "report/picture_clipboard.h"
+#include "report/report_port.h"
 #include "report/report_settings.h"
-#include "report/word_automation.h"
 
 // The Word report's actions without a window: creating the document from the template, closing
 // Word's documents, and sending instrument files as data blocks. The window (or the command-line
@@ -51,13 +51,19 @@ QString NoDocumentsMessage();
 QString BlockAddedStatus(const QString& name);  // "Документ-<name> добавлен блок данных."
 QString BlockErrorStatus();  // "Ошибка добавления блока данных в Word."
 QString BlockErrorMessage(int tablePosition);
+// With the connection to the word processor lost part way, the one box says so.
+QString ConnectionLostMessage(const QString& reason);
+// The documents were closed, and those the user had not seen were kept in these files.
+QString DocumentsKeptStatus(const QStringList& files);
+QString SummaryAddedStatus(const QString& name);  // "Документ-<name> добавлена сводка измерений."
+QString SummaryErrorStatus();  // "Ошибка добавления сводки в документ."
 }  // namespace report_text
 
 enum class BlockKind { Measure, Bscan };
 
 class WordReport {
  public:
-  WordReport(WordAutomation& word, PictureClipboard& clipboard, ReportFeedback& feedback);
+  WordReport(ReportPort& port, PictureClipboard& clipboard, ReportFeedback& feedback);
 
   // "Открыть Word и создать документ": a new document from the template with the variables
   // NUMBER, TIMEDATA and DEVNUM. `settings.documentNumber` is advanced in place when the
@@ -67,7 +73,7 @@ class WordReport {
   bool CreateWordDocument(const QString& templatePath, ReportSettings& settings,
                           const std::optional<QString>& firstInstrument);
 
-  // "Закрыть все документы Word". Returns false when Word reported an error.
+  // "Закрыть все документы Word". Returns false when the word processor reported an error.
   bool CloseWordDocuments();
 
   // Appends one block (running number, picture, text lines in the block font) as a new last row
@@ -87,9 +93,17 @@ class WordReport {
   bool SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
                     const ReportSettings& settings);
   // The same with the settings asked for anew before each block (they are read from the window
-  // for every entry).
+  // for every entry). When they cannot be had (the window is closing) the run stops before that
+  // block, keeping what was sent, and returns false.
   bool SendAllFiles(BlockKind kind, std::span<const TKD735FileContent* const> entries,
-                    const std::function<ReportSettings()>& settingsNow);
+                    const std::function<std::optional<ReportSettings>()>& settingsNow);
+
+  // The statistics of a survey as a heading and a table after the active document's last table.
+  // Returns true when they are in the document.
+  bool SendSummary(const SummaryTable& summary);
+
+  // Where the active document is; nothing when there is none or the engine cannot tell.
+  std::optional<DocumentPlace> ActiveDocumentPlace();
 
   // Running numbers of the blocks, per kind.
   int MeasureBlockCount() const { return measureBlockCount_; }
@@ -103,8 +117,11 @@ class WordReport {
  private:
   void SetStatus(const QString& text);
   void Show(MessageBoxKind kind, const QString& text);
+  // A block that failed: the word processor's text, the status and the Part's box; a lost
+  // connection gets one box that says so.
+  void BlockFailed(const PortStatus& status, int tablePosition);
 
-  WordAutomation& word_;
+  ReportPort& port_;
   PictureClipboard& clipboard_;
   ReportFeedback& feedback_;
   int measureBlockCount_ = 0;

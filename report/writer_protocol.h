@@ -82,7 +82,7 @@ inline constexpr std::uint8_t kDocumentClosed = 2;  // the document was closed i
 inline constexpr std::uint8_t kRefused = 4;         // the request was not run at all
 
 // How far a block got (the port's BlockStage, in the same order).
-enum class Stage : std::uint8_t { kNone, kRowAdded, kNumberWritten, kPictureCell, kComplete };
+enum class Stage : std::uint8_t { kNone, kRowAdded, kNumberCell, kPictureCell, kComplete };
 
 // What CloseDocuments does.
 enum class CloseMode : std::uint8_t {

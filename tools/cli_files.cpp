@@ -1,5 +1,4 @@
 #include <QImage>
-#include <QMap>
 
 #include "files/atomic_file.h"
 #include "files/local_file.h"
@@ -12,96 +11,97 @@ namespace kd735::cli {
 
 namespace {
 
-// Splits a verb's arguments into positional ones and the flags it knows; anything else that
-// looks like an option is refused. Returns an empty string or the error text.
-QString SplitArgs(const QStringList& args, const QStringList& knownFlags,
-                  const QStringList& valueOptions, QStringList& positional, QStringList& flags,
-                  QMap<QString, QString>& values) {
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    const QString& a = args[i];
-    if (knownFlags.contains(a)) {
-      flags << a;
-    } else if (valueOptions.contains(a)) {
-      if (i + 1 >= args.size()) return QStringLiteral("option %1 needs a value").arg(a);
-      values[a] = args[++i];
-    } else if (a.startsWith(QLatin1String("--"))) {
-      return QStringLiteral("unknown option '%1'").arg(a);
-    } else {
-      positional << a;
-    }
+const QString kFileHelp = QStringLiteral("A local instrument file (.KDMesuare, .KDBscan).");
+
+// The one positional argument FILE, or the usage error.
+bool OneFile(const QCommandLineParser& parser, QString* file) {
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() != 1) {
+    UsageError(positional.isEmpty()
+                   ? QStringLiteral("no FILE given")
+                   : QStringLiteral("one FILE only (got %1 arguments)").arg(positional.size()));
+    return false;
   }
-  return {};
+  *file = positional[0];
+  return true;
 }
 
 }  // namespace
 
-std::unique_ptr<TKD735FileContent> LoadFileOrFail(const QString& path) {
-  LoadedFile loaded = LoadLocalFile(path);
-  if (!loaded.ok()) {
-    Fail(loaded.reason.isEmpty() ? loaded.error : loaded.reason);
-    return nullptr;
-  }
-  return std::move(loaded.content);
+void DefineDescribe(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("styles"),
+                    QStringLiteral("Put each line's format (bold-black, bold-blue, regular-black, "
+                                   "regular-blue) and a tab before it.")});
+  parser.addPositionalArgument(QStringLiteral("FILE"), kFileHelp);
 }
 
-int Describe(const QStringList& args, const GlobalOptions&) {
-  QStringList positional, flags;
-  QMap<QString, QString> values;
-  const QString error =
-      SplitArgs(args, {QStringLiteral("--styles")}, {}, positional, flags, values);
-  if (!error.isEmpty()) return Fail(QStringLiteral("describe: ") + error);
-  if (positional.size() != 1) return Fail(QStringLiteral("usage: kd735 describe FILE [--styles]"));
-  const auto content = LoadFileOrFail(positional[0]);
-  if (!content) return 1;
-  const bool styles = !flags.isEmpty();
+int Describe(const QCommandLineParser& parser, const GlobalOptions&) {
+  QString file;
+  if (!OneFile(parser, &file)) return kExitUsage;
+  const auto content = LoadFileOrFail(file);
+  if (!content) return kExitFailure;
+  const bool styles = parser.isSet(QStringLiteral("styles"));
   for (const DescriptionLine& line : DescribeRecord(content->record).lines) {
     PrintLine(styles ? StyleName(line) + QLatin1Char('\t') + line.text : line.text);
   }
   return 0;
 }
 
-int Picture(const QStringList& args, const GlobalOptions&) {
-  QStringList positional, flags;
-  QMap<QString, QString> values;
-  const QString error =
-      SplitArgs(args, {QStringLiteral("--invert")}, {}, positional, flags, values);
-  if (!error.isEmpty()) return Fail(QStringLiteral("picture: ") + error);
-  if (positional.size() != 2) {
-    return Fail(QStringLiteral("usage: kd735 picture FILE OUT [--invert]"));
-  }
+void DefinePicture(QCommandLineParser& parser) {
+  parser.addOption(
+      {QStringLiteral("invert"), QStringLiteral("Draw in the inverted colours (blue on white).")});
+  parser.addPositionalArgument(QStringLiteral("FILE"), kFileHelp);
+  parser.addPositionalArgument(
+      QStringLiteral("OUT"),
+      QStringLiteral("The picture file to write: .png or .bmp by its ending. It is replaced "
+                     "whole or not at all."));
+}
+
+int Picture(const QCommandLineParser& parser, const GlobalOptions&) {
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() != 2) return UsageError(QStringLiteral("give FILE and OUT"));
   const QString in = positional[0], out = positional[1];
+  QString error;
+  if (!PictureFormat(out, &error)) return UsageError(error);
   // Refused before any work: the input itself, a device, a pipe or a folder is never written.
   if (const FileWriteResult target = CheckWriteTarget(out, {in}); !target)
-    return Fail(QStringLiteral("picture: ") + target.message());
+    return Fail(target.message());
   const auto content = LoadFileOrFail(in);
-  if (!content) return 1;
-  const char* format = out.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "png" : "bmp";
-  QString writeError;
-  if (!SaveImageFile(RenderPicture(content->record, !flags.isEmpty()), out, format, {in},
-                     &writeError))
-    return Fail(QStringLiteral("picture: ") + writeError);
+  if (!content) return kExitFailure;
+  if (!SaveImageFile(RenderPicture(content->record, parser.isSet(QStringLiteral("invert"))), out,
+                     {in}, &error))
+    return Fail(error);
   return 0;
 }
 
-int Block(const QStringList& args, const GlobalOptions&) {
-  QStringList positional, flags;
-  QMap<QString, QString> values;
-  const QString allOn = QStringLiteral("--all-lines"),
-                allOff = QStringLiteral("--no-optional-lines");
-  const QString kindOption = QStringLiteral("--kind");
-  const QString error = SplitArgs(args, {allOn, allOff}, {kindOption}, positional, flags, values);
-  if (!error.isEmpty()) return Fail(QStringLiteral("block: ") + error);
-  const QString kind = values.value(kindOption);
-  if (positional.size() != 1 || flags.size() > 1 ||
-      (kind != QLatin1String("measure") && kind != QLatin1String("bscan"))) {
-    return Fail(QStringLiteral(
-        "usage: kd735 block FILE --kind measure|bscan [--all-lines|--no-optional-lines]"));
-  }
-  const auto content = LoadFileOrFail(positional[0]);
-  if (!content) return 1;
+void DefineBlock(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("kind"),
+                    QStringLiteral("The list the file is sent from: measure or bscan."),
+                    QStringLiteral("measure|bscan")});
+  parser.addOption(
+      {QStringLiteral("all-lines"), QStringLiteral("Take every optional line of the block.")});
+  parser.addOption({QStringLiteral("no-optional-lines"),
+                    QStringLiteral("Leave out every optional line of the block.")});
+  parser.addPositionalArgument(QStringLiteral("FILE"), kFileHelp);
+}
+
+int Block(const QCommandLineParser& parser, const GlobalOptions&) {
+  const QString kind = parser.value(QStringLiteral("kind"));
+  const bool allOn = parser.isSet(QStringLiteral("all-lines"));
+  const bool allOff = parser.isSet(QStringLiteral("no-optional-lines"));
+  if (kind != QLatin1String("measure") && kind != QLatin1String("bscan"))
+    return UsageError(kind.isEmpty()
+                          ? QStringLiteral("--kind measure|bscan is needed")
+                          : QStringLiteral("--kind is measure or bscan (got '%1')").arg(kind));
+  if (allOn && allOff)
+    return UsageError(QStringLiteral("--all-lines and --no-optional-lines exclude each other"));
+  QString file;
+  if (!OneFile(parser, &file)) return kExitUsage;
+  const auto content = LoadFileOrFail(file);
+  if (!content) return kExitFailure;
   ReportSettings settings;
-  if (flags.contains(allOn)) settings = WithAllOptionalLines(settings, true);
-  if (flags.contains(allOff)) settings = WithAllOptionalLines(settings, false);
+  if (allOn) settings = WithAllOptionalLines(settings, true);
+  if (allOff) settings = WithAllOptionalLines(settings, false);
   const BlockText block = kind == QLatin1String("measure")
                               ? BuildMeasureBlock(content->record, settings)
                               : BuildBscanBlock(content->record, settings);
@@ -109,14 +109,15 @@ int Block(const QStringList& args, const GlobalOptions&) {
   return 0;
 }
 
-int ListName(const QStringList& args, const GlobalOptions&) {
-  QStringList positional, flags;
-  QMap<QString, QString> values;
-  const QString error = SplitArgs(args, {}, {}, positional, flags, values);
-  if (!error.isEmpty()) return Fail(QStringLiteral("listname: ") + error);
-  if (positional.size() != 1) return Fail(QStringLiteral("usage: kd735 listname FILE"));
-  const auto content = LoadFileOrFail(positional[0]);
-  if (!content) return 1;
+void DefineListName(QCommandLineParser& parser) {
+  parser.addPositionalArgument(QStringLiteral("FILE"), kFileHelp);
+}
+
+int ListName(const QCommandLineParser& parser, const GlobalOptions&) {
+  QString file;
+  if (!OneFile(parser, &file)) return kExitUsage;
+  const auto content = LoadFileOrFail(file);
+  if (!content) return kExitFailure;
   PrintLine(FileListName(content->record));
   return 0;
 }

@@ -73,48 +73,35 @@ struct Session {
   }
 };
 
-// Splits arguments into positional ones and the values of the named options.
-bool SplitArgs(const QString& verb, const QStringList& args, const QStringList& flagOptions,
-               const QStringList& valueOptions, QStringList& positional,
-               QMap<QString, QString>& values) {
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    const QString& a = args[i];
-    if (flagOptions.contains(a)) {
-      values[a] = QStringLiteral("1");
-    } else if (valueOptions.contains(a)) {
-      if (i + 1 >= args.size()) {
-        Fail(QStringLiteral("%1: option %2 needs a value").arg(verb, a));
-        return false;
-      }
-      values[a] = args[++i];
-    } else if (a.startsWith(QLatin1String("--"))) {
-      Fail(QStringLiteral("%1: unknown option '%2'").arg(verb, a));
-      return false;
-    } else {
-      positional << a;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
-int List(const QStringList& args, const GlobalOptions& options) {
-  if (!args.isEmpty()) return Fail(QStringLiteral("usage: kd735 list"));
+void DefineList(QCommandLineParser&) {}
+
+int List(const QCommandLineParser& parser, const GlobalOptions& options) {
+  if (!parser.positionalArguments().isEmpty())
+    return UsageError(QStringLiteral("no arguments are taken"));
   Session s;
-  if (!s.Open(options)) return 1;
+  if (!s.Open(options) || !s.RequireInstrument()) return kExitFailure;
   for (const QString& location : s.link->Instruments()) PrintLine(VisibleText(location));
   return 0;
 }
 
-int Dump(const QStringList& args, const GlobalOptions& options) {
-  if (args.size() != 1) return Fail(QStringLiteral("usage: kd735 dump INDEX"));
+void DefineDump(QCommandLineParser& parser) {
+  parser.addPositionalArgument(
+      QStringLiteral("INDEX"),
+      QStringLiteral(
+          "The instrument's place in the list, from 0 (write a negative one after --)."));
+}
+
+int Dump(const QCommandLineParser& parser, const GlobalOptions& options) {
+  const QStringList args = parser.positionalArguments();
+  if (args.size() != 1) return UsageError(QStringLiteral("give one INDEX"));
   bool ok = false;
   const int index = args[0].toInt(&ok);
   if (!ok)
-    return Fail(QStringLiteral("dump: INDEX must be a whole number (got '%1')").arg(args[0]));
+    return UsageError(QStringLiteral("INDEX must be a whole number (got '%1')").arg(args[0]));
   Session s;
-  if (!s.Open(options)) return 1;
+  if (!s.Open(options)) return kExitFailure;
   QStringList lines;
   DumpDeviceProperties(s.link->Devices(), index, lines);
   // A refused index gives the one line that says so: a message, not a listing.
@@ -123,7 +110,9 @@ int Dump(const QStringList& args, const GlobalOptions& options) {
   return 0;
 }
 
-int Key(const QStringList& args, const GlobalOptions& options) {
+namespace {
+
+const QMap<QString, PanelCommand>& Keys() {
   static const QMap<QString, PanelCommand> kKeys = {
       {QStringLiteral("escape"), PanelCommandFor(PanelControl::Escape)},
       {QStringLiteral("enter"), PanelCommandFor(PanelControl::Enter)},
@@ -135,54 +124,83 @@ int Key(const QStringList& args, const GlobalOptions& options) {
       {QStringLiteral("lock"), PanelCommandFor(PanelControl::KeyLock, true)},
       {QStringLiteral("unlock"), PanelCommandFor(PanelControl::KeyLock, false)},
   };
-  if (args.size() != 1 || !kKeys.contains(args[0]))
-    return Fail(
-        QStringLiteral("usage: kd735 key escape|enter|up|down|left|right|restart|lock|unlock"));
+  return kKeys;
+}
+
+}  // namespace
+
+void DefineKey(QCommandLineParser& parser) {
+  parser.addPositionalArgument(
+      QStringLiteral("KEY"),
+      QStringLiteral("escape, enter, up, down, left or right presses that key; restart restarts "
+                     "the instrument; lock and unlock lock and unlock its keyboard."));
+}
+
+int Key(const QCommandLineParser& parser, const GlobalOptions& options) {
+  const QStringList args = parser.positionalArguments();
+  if (args.size() != 1) return UsageError(QStringLiteral("give one KEY"));
+  if (!Keys().contains(args[0]))
+    return UsageError(QStringLiteral("unknown KEY '%1' (%2)")
+                          .arg(args[0], Keys().keys().join(QStringLiteral(", "))));
   Session s;
-  if (!s.Open(options) || !s.RequireInstrument()) return 1;
-  const PanelCommand& key = kKeys[args[0]];
-  if (!s.link->SendCommand(key.command, key.data)) return Fail(QStringLiteral("key: send failed"));
+  if (!s.Open(options) || !s.RequireInstrument()) return kExitFailure;
+  const PanelCommand& key = Keys()[args[0]];
+  if (!s.link->SendCommand(key.command, key.data)) return Fail(QStringLiteral("send failed"));
   return 0;
 }
 
-int Message(const QStringList& args, const GlobalOptions& options) {
-  QStringList positional;
-  QMap<QString, QString> values;
-  if (!SplitArgs(QStringLiteral("message"), args, {}, {QStringLiteral("--time")}, positional,
-                 values))
-    return 1;
-  if (positional.size() != 1)
-    return Fail(QStringLiteral("usage: kd735 message TEXT [--time S] (S from 1 to 20)"));
+void DefineMessage(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("time"),
+                    QStringLiteral("How long the message shows, in seconds (%1 to %2, default %3).")
+                        .arg(kScreenMessageMinSeconds)
+                        .arg(kScreenMessageMaxSeconds)
+                        .arg(kScreenMessageDefaultSeconds),
+                    QStringLiteral("S")});
+  parser.addPositionalArgument(QStringLiteral("TEXT"),
+                               QStringLiteral("At most %1 characters (one argument: quote it).")
+                                   .arg(kScreenMessageMaxChars));
+}
+
+int Message(const QCommandLineParser& parser, const GlobalOptions& options) {
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() != 1) return UsageError(QStringLiteral("give one TEXT"));
   int seconds = kScreenMessageDefaultSeconds;
   QString error;
-  if (values.contains(QStringLiteral("--time")) &&
-      !ReadIntegerOption(QStringLiteral("--time"), values[QStringLiteral("--time")],
+  if (parser.isSet(QStringLiteral("time")) &&
+      !ReadIntegerOption(QStringLiteral("--time"), parser.value(QStringLiteral("time")),
                          kScreenMessageMinSeconds, kScreenMessageMaxSeconds, &seconds, &error))
-    return Fail(QStringLiteral("message: ") + error);
+    return UsageError(error);
   if (positional[0].size() > kScreenMessageMaxChars)
-    return Fail(QStringLiteral("message: at most %1 characters").arg(kScreenMessageMaxChars));
+    return UsageError(QStringLiteral("TEXT has at most %1 characters").arg(kScreenMessageMaxChars));
   Session s;
-  if (!s.Open(options) || !s.RequireInstrument()) return 1;
+  if (!s.Open(options) || !s.RequireInstrument()) return kExitFailure;
   if (!SendScreenMessage(*s.link, seconds, positional[0]))
-    return Fail(QStringLiteral("message: send failed"));
+    return Fail(QStringLiteral("send failed"));
   return 0;
 }
 
-int Screen(const QStringList& args, const GlobalOptions& options) {
-  QStringList positional;
-  QMap<QString, QString> values;
-  if (!SplitArgs(QStringLiteral("screen"), args, {QStringLiteral("--invert")},
-                 {QStringLiteral("--scale")}, positional, values))
-    return 1;
-  if (positional.size() != 1)
-    return Fail(QStringLiteral("usage: kd735 screen OUT [--scale 1|2] [--invert]"));
+void DefineScreen(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("scale"),
+                    QStringLiteral("1 (134 x 70 pixels, the default) or 2 (264 x 136)."),
+                    QStringLiteral("1|2")});
+  parser.addOption({QStringLiteral("invert"),
+                    QStringLiteral("Draw in the inverted colours, margins included.")});
+  parser.addPositionalArgument(
+      QStringLiteral("OUT"),
+      QStringLiteral("The picture file to write: .png or .bmp by its ending."));
+}
+
+int Screen(const QCommandLineParser& parser, const GlobalOptions& options) {
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() != 1) return UsageError(QStringLiteral("give one OUT"));
   int scale = 1;
   QString error;
-  if (values.contains(QStringLiteral("--scale")) &&
-      !ReadIntegerOption(QStringLiteral("--scale"), values[QStringLiteral("--scale")], 1, 2, &scale,
-                         &error))
-    return Fail(QStringLiteral("screen: ") + error);
+  if (parser.isSet(QStringLiteral("scale")) &&
+      !ReadIntegerOption(QStringLiteral("--scale"), parser.value(QStringLiteral("scale")), 1, 2,
+                         &scale, &error))
+    return UsageError(error);
   const QString out = positional[0];
+  if (!PictureFormat(out, &error)) return UsageError(error);
   // Refused before the instrument is asked: a pipe there would otherwise wait for a reader.
   if (const FileWriteResult target = CheckWriteTarget(out); !target)
     return Fail(QStringLiteral("screen: ") + target.message());
@@ -190,7 +208,7 @@ int Screen(const QStringList& args, const GlobalOptions& options) {
   ScreenSurface surface(scale);
   if (!surface.Initialize()) return Fail(QStringLiteral("screen: the drawing surface failed"));
   // As "Инверсия цветов" does: the whole surface, margins included, starts in the scheme's fill.
-  surface.SetInverted(values.contains(QStringLiteral("--invert")));
+  surface.SetInverted(parser.isSet(QStringLiteral("invert")));
   surface.FillClear();
   // The reader's first hand-off (zeros) presents once, the first real column 0 starts a pass,
   // and the next present ends the first whole pass.
@@ -212,28 +230,35 @@ int Screen(const QStringList& args, const GlobalOptions& options) {
   s.link->Shutdown();
   surface.Finalize();
   if (picture.isNull()) return Fail(QStringLiteral("screen: no whole screen within 10 s"));
-  if (!SaveImageFile(picture, out, nullptr, {}, &error))
-    return Fail(QStringLiteral("screen: ") + error);
+  if (!SaveImageFile(picture, out, {}, &error)) return Fail(QStringLiteral("screen: ") + error);
   return 0;
 }
 
-int Read(const QStringList& args, const GlobalOptions& options) {
-  QStringList positional;
-  QMap<QString, QString> values;
-  if (!SplitArgs(QStringLiteral("read"), args, {}, {QStringLiteral("--out")}, positional, values))
-    return 1;
+void DefineRead(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("out"),
+                    QStringLiteral("The folder the files are saved in (made when missing), each "
+                                   "under its list entry's name."),
+                    QStringLiteral("DIR")});
+  parser.addPositionalArgument(
+      QStringLiteral("KIND"),
+      QStringLiteral("measure (the measurement files) or bscan (the B-scan files)."),
+      QStringLiteral("measure|bscan"));
+}
+
+int Read(const QCommandLineParser& parser, const GlobalOptions& options) {
+  const QStringList positional = parser.positionalArguments();
   const bool measure = positional.value(0) == QLatin1String("measure");
-  if (positional.size() != 1 || (!measure && positional[0] != QLatin1String("bscan")) ||
-      !values.contains(QStringLiteral("--out")))
-    return Fail(QStringLiteral("usage: kd735 read measure|bscan --out DIR"));
-  const QDir out(values[QStringLiteral("--out")]);
+  if (positional.size() != 1 || (!measure && positional[0] != QLatin1String("bscan")))
+    return UsageError(QStringLiteral("give measure or bscan"));
+  if (!parser.isSet(QStringLiteral("out")))
+    return UsageError(QStringLiteral("--out DIR is needed"));
+  const QDir out(parser.value(QStringLiteral("out")));
   if (!out.mkpath(QStringLiteral("."))) {
     const QFileInfo info(out.path());
-    return Fail(QStringLiteral("read: %1: %2")
-                    .arg(QDir::toNativeSeparators(out.path()),
-                         info.exists() && !info.isDir()
-                             ? QStringLiteral("not a folder")
-                             : QStringLiteral("the folder cannot be made")));
+    return Fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(out.path()),
+                                             info.exists() && !info.isDir()
+                                                 ? QStringLiteral("not a folder")
+                                                 : QStringLiteral("the folder cannot be made")));
   }
 
   Session s;
@@ -256,7 +281,7 @@ int Read(const QStringList& args, const GlobalOptions& options) {
     if (written.contains(name)) name = SafeFileName(entry.text.left(3) + QLatin1Char(' ') + name);
     written.insert(name);
     const QString error = SaveLocalFile(entry.content->record, out.filePath(name));
-    if (!error.isEmpty()) failures += Fail(QStringLiteral("read: ") + error);
+    if (!error.isEmpty()) failures += Fail(error);
   };
   InstrumentFileReader reader(*s.link, hooks);
   reader.Read(measure ? FileSide::kMeasure : FileSide::kBscan);

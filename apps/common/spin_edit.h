@@ -2,7 +2,7 @@
 
 #include <QSpinBox>
 
-#include "report/report_settings.h"
+#include "files/integer_range.h"
 
 namespace kd735 {
 

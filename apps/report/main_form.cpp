@@ -34,7 +34,7 @@
 #include "files/data_paths.h"
 #include "files/instrument_entry.h"
 #include "link/link_controller.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 
 namespace kd735::report_app {
 
@@ -59,15 +59,17 @@ bool OpenWithDesktop(const QString& path) {
 
 // The program's own engine: .docx files in the user's documents, opened with the desktop's
 // program for them (always on the window's thread).
-ReportSession::EngineFactory DocxEngine(std::function<bool(const QString&)> openPath) {
-  return [openPath](PictureClipboard& clipboard, ReportSession::OwnerCall call) {
-    DocxWordOptions options;
+ReportSession::EngineFactory OwnDocxEngine(std::function<bool(const QString&)> openPath,
+                                           const QString& soffice) {
+  return [openPath, soffice](ReportSession::OwnerCall call) {
+    DocxEngineOptions options;
+    options.soffice = soffice;
     options.openFile = [openPath, call](const QString& path) {
       auto opened = std::make_shared<bool>(false);
       call([opened, openPath, path] { *opened = openPath(path); });
       return *opened;
     };
-    return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, options));
+    return std::unique_ptr<ReportPort>(std::make_unique<DocxEngine>(options));
   };
 }
 
@@ -100,11 +102,13 @@ TMainForm::TMainForm(sim::SimulatedBus* simulated, ReportEnvironment environment
             : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   }
   if (!environment_.openPath) environment_.openPath = OpenWithDesktop;
+  if (environment_.soffice.isEmpty())
+    environment_.soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
   // Writer drives the report live when it can be started (found out below, off this thread);
   // until then, and otherwise, the .docx engine does.
   const bool lookForWriter = !environment_.engine;
   if (lookForWriter) {
-    environment_.engine = DocxEngine(environment_.openPath);
+    environment_.engine = OwnDocxEngine(environment_.openPath, environment_.soffice);
     writer_ = {false, QStringLiteral("проверяется, можно ли его запустить")};
   } else {
     writer_ = {false, QStringLiteral("не используется")};
@@ -165,11 +169,11 @@ TMainForm::~TMainForm() {
 void TMainForm::MakeSession(WordBackend backend) {
   session_.reset();  // an engine of the other kind goes, on its own thread
   backend_ = backend;
+  reportMade_ = false;  // the new engine has no document
+  UpdatePdfButton();
   ReportSession::EngineFactory factory = environment_.engine;
   if (backend == WordBackend::kWriter) {
-    factory = [](PictureClipboard& clipboard, ReportSession::OwnerCall) {
-      return CreateWordAutomation(WordBackend::kWriter, clipboard);
-    };
+    factory = [](ReportSession::OwnerCall) { return CreateReportPort(WordBackend::kWriter); };
   }
   session_ = std::make_unique<ReportSession>(factory, sessionHandlers_);
 }

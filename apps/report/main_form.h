@@ -51,6 +51,8 @@ struct ReportEnvironment {
   QString dialogFolder;
   ReportSession::EngineFactory engine;                // empty: the program's own .docx engine
   std::function<bool(const QString& path)> openPath;  // empty: the desktop's program for it
+  // LibreOffice's program, which turns a .docx report into PDF; empty: soffice on the PATH.
+  QString soffice;
 };
 
 // The report program's main window: the virtual instrument panel in the left column, the two
@@ -100,6 +102,7 @@ class TMainForm final : public TPanelForm {
   void FontBitBtnClick();
   void OpenReportClick();
   void OpenReportFolderClick();
+  void SaveReportPdfButtonClick();
   void WordEngineComboBoxChange(int index);
 
  protected:
@@ -116,6 +119,7 @@ class TMainForm final : public TPanelForm {
   void AddLocalFile(ListKind kind, const QString& path);
   void ShowDescription(const TKD735FileContent& content);
   void ShowReportFile(const QString& path);
+  void UpdatePdfButton();
   void SendFromList(bool all);
   void BringToFront();
   void MakeSession(WordBackend backend);
@@ -142,6 +146,7 @@ class TMainForm final : public TPanelForm {
   const TKD735FileContent* shownContent_ = nullptr;  // for redrawing on the inversion box
   QFont lastChosenFont_;
   QString reportPath_;
+  bool reportMade_ = false;  // a document was made in this engine
   bool closing_ = false;
   bool showingEntry_ = false;
 
@@ -189,6 +194,7 @@ class TMainForm final : public TPanelForm {
   QLabel* ReportFileLabel = nullptr;
   QPushButton* OpenReportButton = nullptr;
   QPushButton* OpenReportFolderButton = nullptr;
+  QPushButton* SaveReportPdfButton = nullptr;
   TStatusBar* ReportStatusBar = nullptr;
 
   // The instrument's files.

@@ -105,9 +105,13 @@ void TMainForm::BuildSettingsPage() {
   OpenReportFolderButton->setToolTip(QStringLiteral("Открыть папку с документом"));
   OpenReportFolderButton->setEnabled(false);
   connect(OpenReportFolderButton, &QPushButton::clicked, this, &TMainForm::OpenReportFolderClick);
+  SaveReportPdfButton = new QPushButton(QStringLiteral("Сохранить отчет в PDF..."), page);
+  NameControl(SaveReportPdfButton, "SaveReportPdfButton");
+  connect(SaveReportPdfButton, &QPushButton::clicked, this, &TMainForm::SaveReportPdfButtonClick);
   reportRow->addWidget(ReportFileLabel, 1);
   reportRow->addWidget(OpenReportButton);
   reportRow->addWidget(OpenReportFolderButton);
+  reportRow->addWidget(SaveReportPdfButton);
   layout->addLayout(reportRow);
 
   auto* frames = new QHBoxLayout;
@@ -295,7 +299,10 @@ void TMainForm::CreateWordDocBitBtnClick() {
   session_->CreateDocument(QDir::fromNativeSeparators(TMPNameEdit->text()), Settings(),
                            firstInstrument, [this](const ReportSession::Created& created) {
                              DocNumPBSpinEdit->setValue(created.documentNumber);
-                             if (created.ok) ShowReportFile(created.documentPath);
+                             if (created.ok) {
+                               reportMade_ = true;
+                               ShowReportFile(created.place.file);
+                             }
                              CreateWordDocBitBtn->setEnabled(true);
                              BringToFront();
                            });
@@ -351,6 +358,51 @@ void TMainForm::ShowReportFile(const QString& path) {
   ReportFileLabel->setToolTip(QDir::toNativeSeparators(path));
   OpenReportButton->setEnabled(file);
   OpenReportFolderButton->setEnabled(file);
+  UpdatePdfButton();
+}
+
+void TMainForm::UpdatePdfButton() {
+  // Writer stores PDF itself; the .docx engine needs LibreOffice for it.
+  QString why;
+  if (backend_ == WordBackend::kDocx && !QFileInfo(environment_.soffice).isExecutable())
+    why = QStringLiteral(
+        "Для сохранения отчета в PDF нужен LibreOffice (программа soffice), но "
+        "он не установлен.");
+  else if (!reportMade_)
+    why = QStringLiteral("Сначала создайте документ.");
+  SaveReportPdfButton->setEnabled(why.isEmpty());
+  const QString tip = why.isEmpty() ? QStringLiteral("Сохранить копию отчета в формате PDF") : why;
+  SaveReportPdfButton->setToolTip(tip);
+  SaveReportPdfButton->setAccessibleDescription(tip);
+}
+
+void TMainForm::SaveReportPdfButtonClick() {
+  const QString folder =
+      reportPath_.isEmpty() ? environment_.dialogFolder : QFileInfo(reportPath_).absolutePath();
+  QFileDialog dialog(this, QStringLiteral("Сохранить отчет в PDF"), folder);
+  dialog.setObjectName(QStringLiteral("SavePdfDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters({QStringLiteral("Документы PDF (*.pdf)")});
+  dialog.setDefaultSuffix(QStringLiteral("pdf"));
+  dialog.selectFile(reportPath_.isEmpty()
+                        ? QStringLiteral("Отчет.pdf")
+                        : QFileInfo(reportPath_).completeBaseName() + QStringLiteral(".pdf"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  QString path = dialog.selectedFiles().constFirst();
+  if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
+    path += QStringLiteral(".pdf");
+  SaveReportPdfButton->setEnabled(false);
+  ReportStatusBar->SetPanelText(0, QStringLiteral("Отчет сохраняется в PDF..."));
+  session_->StoreCopy(path, [this, path](const QString& error) {
+    UpdatePdfButton();
+    if (!error.isEmpty()) {
+      ReportStatusBar->SetPanelText(0, QStringLiteral("Отчет не сохранен в PDF."));
+      ShowMessageBox(this, BoxKind::kError, error);
+      return;
+    }
+    ReportStatusBar->SetPanelText(
+        0, QStringLiteral("Отчет сохранен в PDF: ") + QDir::toNativeSeparators(path));
+  });
 }
 
 void TMainForm::OpenReportClick() {

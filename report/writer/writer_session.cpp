@@ -762,9 +762,9 @@ struct WriterSession::State {
     out.stage = static_cast<std::uint8_t>(wp::Stage::kRowAdded);
 
     Reference<text::XText> number = Cell(table, r.table, row, 1);
+    out.stage = static_cast<std::uint8_t>(wp::Stage::kNumberCell);
     WriteCell(number, OUString::number(r.number),
               PropertyValues().Add("ParaAdjust", Any(Adjust(1))));
-    out.stage = static_cast<std::uint8_t>(wp::Stage::kNumberWritten);
 
     Reference<text::XText> picture = Cell(table, r.table, row, 2);
     out.stage = static_cast<std::uint8_t>(wp::Stage::kPictureCell);

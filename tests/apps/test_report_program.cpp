@@ -31,7 +31,7 @@
 #include "files/local_file.h"
 #include "files/picture.h"
 #include "files/viewer.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "tests/apps/program_rig.h"
 #include "tests/common/file_helpers.h"
 #include "tests/report/docx_reader.h"
@@ -57,16 +57,17 @@ class ReportProgramTest : public ::testing::Test {
     rig_.reset();
     report_app::ReportEnvironment env;
     env.dialogFolder = dir_.path();
+    env.soffice = soffice_;
     const QString reports = dir_.filePath(QStringLiteral("reports"));
     env.openPath = [this](const QString& path) {
       opened_ << path;
       return true;
     };
-    env.engine = [reports](PictureClipboard& clipboard, ReportSession::OwnerCall) {
-      DocxWordOptions o;
+    env.engine = [reports](ReportSession::OwnerCall) {
+      DocxEngineOptions o;
       o.reportsFolder = reports;
       o.openFile = [](const QString&) { return true; };
-      return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, o));
+      return std::unique_ptr<ReportPort>(std::make_unique<DocxEngine>(o));
     };
     rig_ = std::make_unique<ProgramRig>(Which::kReport, instrument, RealisticBus(), env);
     form_ = static_cast<TMainForm*>(rig_->main);
@@ -128,6 +129,7 @@ class ReportProgramTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  QString soffice_;  // empty: soffice on the PATH
   std::unique_ptr<ProgramRig> rig_;
   TMainForm* form_ = nullptr;
   QStringList opened_;
@@ -559,6 +561,39 @@ TEST_F(ReportProgramTest, CreatingTheDocumentThenSendingAllFilesFillsTheTable) {
   Find<QPushButton>("OpenReportButton")->click();
   Find<QPushButton>("OpenReportFolderButton")->click();
   EXPECT_EQ(opened_, (QStringList{report, QFileInfo(report).absolutePath()}));
+}
+
+// The report made with the .docx engine goes to PDF through LibreOffice; without LibreOffice the
+// button says why it is off.
+TEST_F(ReportProgramTest, TheReportIsSavedAsPdfWhereLibreOfficeIsInstalled) {
+  auto* pdf = Find<QPushButton>("SaveReportPdfButton");
+  EXPECT_FALSE(pdf->isEnabled()) << "no document yet";
+  if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
+    GTEST_SKIP() << "LibreOffice is not installed";
+  Find<QPushButton>("CreateWordDocBitBtn")->click();
+  ASSERT_TRUE(WaitForReport());
+  ASSERT_TRUE(pdf->isEnabled());
+  const QString out = dir_.filePath(QStringLiteral("отчет.pdf"));
+  watcher_.AnswerFileDialog(out);
+  pdf->click();
+  EXPECT_FALSE(pdf->isEnabled()) << "while it is made";
+  ASSERT_TRUE(PumpUntil([&] { return form_->PendingReportActions() == 0; }, 180s));
+  EXPECT_TRUE(watcher_.Boxes().empty()) << watcher_.Boxes()[0].text.toStdString();
+  QFile file(out);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.read(5) == "%PDF-");
+  EXPECT_TRUE(form_->findChild<TStatusBar*>("ReportStatusBar")->PanelText(0).contains(out));
+  EXPECT_TRUE(pdf->isEnabled());
+
+  soffice_ = dir_.filePath(QStringLiteral("no-soffice"));
+  Start(true);
+  Find<QPushButton>("CreateWordDocBitBtn")->click();
+  ASSERT_TRUE(WaitForReport());
+  pdf = Find<QPushButton>("SaveReportPdfButton");
+  EXPECT_FALSE(pdf->isEnabled());
+  EXPECT_TRUE(pdf->toolTip().contains(QStringLiteral("LibreOffice")))
+      << pdf->toolTip().toStdString();
+  EXPECT_EQ(pdf->accessibleDescription(), pdf->toolTip());
 }
 
 // Without an engine given, Writer is used exactly when it can be started, and the user may

@@ -26,20 +26,24 @@ TEST(LinkCli, VerbsAgainstTheSimulatedInstrument) {
     QString err;  // a part of stderr
   } cases[] = {
       {{"list"}, 0, "KD735 N 00123\n", ""},
-      // A refused index is a message: on stderr, nothing on stdout.
-      {{"dump", "-1"}, 1, "", QStringLiteral("kd735: Неправильный индекс устройства !!!\n")},
-      {{"dump", "x"}, 1, "", "INDEX must be a whole number (got 'x')"},
-      {{"key", "escape"}, 0, "", ""},
-      {{"key", "lock"}, 0, "", ""},
-      {{"key", "menu"}, 1, "", ""},
-      {{"message", QStringLiteral("Привет !!!"), "--time", "3"}, 0, "", ""},
-      {{"message", "x", "--time", "21"},
+      // A refused index is a message: on stderr, nothing on stdout. A negative one follows "--".
+      {{"dump", "--", "-1"},
        1,
        "",
+       QStringLiteral("kd735: dump: Неправильный индекс устройства !!!\n")},
+      {{"dump", "-1"}, 2, "", "kd735: dump: unknown option '1'"},
+      {{"dump", "x"}, 2, "", "INDEX must be a whole number (got 'x')"},
+      {{"key", "escape"}, 0, "", ""},
+      {{"key", "lock"}, 0, "", ""},
+      {{"key", "menu"}, 2, "", "kd735: key: unknown KEY 'menu'"},
+      {{"message", QStringLiteral("Привет !!!"), "--time", "3"}, 0, "", ""},
+      {{"message", "x", "--time", "21"},
+       2,
+       "",
        "--time must be a whole number from 1 to 20 (got '21')"},
-      {{"message", "x", "--time", "2s"}, 1, "", "--time must be a whole number from 1 to 20"},
-      {{"message", "12345678901234567"}, 1, "", ""},
-      {{"screen", "x.bmp", "--scale", "3"}, 1, "", "--scale must be a whole number from 1 to 2"},
+      {{"message", "x", "--time", "2s"}, 2, "", "--time must be a whole number from 1 to 20"},
+      {{"message", "12345678901234567"}, 2, "", "TEXT has at most 16 characters"},
+      {{"screen", "x.bmp", "--scale", "3"}, 2, "", "--scale must be a whole number from 1 to 2"},
   };
   for (const Case& c : cases) {
     const CliRun r = Kd735(c.args);

@@ -64,6 +64,7 @@ for size in 16 22 24 32 48 64 128 256; do
   [[ $(file -b "$root/$png") == *"PNG image data, $size x $size,"* ]] || fail "$png is not $size x $size"
 done
 expect usr/share/man/man1/kd735.1.gz
+expect usr/share/bash-completion/completions/kd735
 expect usr/share/doc/kd735/copyright
 expect usr/share/doc/kd735/changelog.gz
 
@@ -111,8 +112,7 @@ for template in "$root/usr/share/kd735/Sample_KD735.docx" ""; do
   rm -f "$work/report.docx"
   "$bin/kd735" "${args[@]}" >"$work/report.out" 2>"$work/report.err" ||
     { cat "$work/report.err"; fail "kd735 ${args[*]}"; }
-  [ "$(grep -c 'добавлен блок данных.' "$work/report.out")" -eq ${#measures[@]} ] ||
-    { cat "$work/report.out"; fail "not every file became a data block"; }
+  [ ! -s "$work/report.out" ] || { cat "$work/report.out"; fail "kd735 report wrote to stdout"; }
   python3 - "$work/report.docx" ${#measures[@]} <<'EOF' || fail "the report document is wrong"
 import re, sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:

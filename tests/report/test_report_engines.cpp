@@ -11,7 +11,8 @@
 #include <sstream>
 
 #include "files/picture.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
+#include "report/word_backend.h"
 #include "report/word_report.h"
 #include "report/writer_word.h"
 #include "tests/files/record_builder.h"
@@ -93,14 +94,14 @@ class ReportOnEngine : public ::testing::TestWithParam<WordBackend> {
     ASSERT_TRUE(dir_.isValid());
     if (GetParam() == WordBackend::kWriter) {
       KD735_SKIP_WITHOUT_WRITER();
-      auto writer = std::make_unique<WriterWord>(clipboard_, testing::SharedWriter::Options());
-      writer_ = writer.get();
+      auto writer = std::make_unique<WriterPort>(testing::SharedWriter::Options());
+      writer_ = &writer->word();
       word_ = std::move(writer);
     } else {
-      DocxWordOptions options;
+      DocxEngineOptions options;
       options.reportsFolder = dir_.filePath(u"reports"_s);
       options.openFile = [](const QString&) { return true; };
-      auto docx = std::make_unique<DocxWord>(clipboard_, options);
+      auto docx = std::make_unique<DocxEngine>(options);
       docx_ = docx.get();
       word_ = std::move(docx);
     }
@@ -132,8 +133,8 @@ class ReportOnEngine : public ::testing::TestWithParam<WordBackend> {
 
   QTemporaryDir dir_;
   PictureClipboard clipboard_;
-  std::unique_ptr<WordAutomation> word_;
-  DocxWord* docx_ = nullptr;
+  std::unique_ptr<ReportPort> word_;
+  DocxEngine* docx_ = nullptr;
   WriterWord* writer_ = nullptr;
   RecordingFeedback feedback_;
   std::unique_ptr<WordReport> report_;

@@ -8,10 +8,11 @@
 #include <QThread>
 #include <chrono>
 
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "report/report_session.h"
 #include "tests/common/event_helpers.h"
 #include "tests/files/record_builder.h"
+#include "tests/report/docx_reader.h"
 
 namespace kd735 {
 namespace {
@@ -27,12 +28,12 @@ struct Rig {
   bool offThread = false;       // something the window sees ran on another thread
 
   ReportSession::EngineFactory Factory() {
-    return [this](PictureClipboard& clipboard, ReportSession::OwnerCall) {
+    return [this](ReportSession::OwnerCall) {
       engineThread = QThread::currentThread();
-      DocxWordOptions o;
+      DocxEngineOptions o;
       o.reportsFolder = dir.path();
       o.openFile = [](const QString&) { return true; };
-      return std::unique_ptr<WordAutomation>(std::make_unique<DocxWord>(clipboard, o));
+      return std::unique_ptr<ReportPort>(std::make_unique<DocxEngine>(o));
     };
   }
   ReportSession::Handlers Handlers() {
@@ -79,12 +80,13 @@ TEST(ReportSession, ActionsRunOnTheirThreadAndReportOnTheOwnersInOrder) {
   ASSERT_TRUE(created);
   EXPECT_TRUE(created->ok);
   EXPECT_EQ(created->documentNumber, 7);
-  EXPECT_TRUE(QFileInfo(created->documentPath).isFile());
+  EXPECT_TRUE(QFileInfo(created->place.file).isFile());
   EXPECT_TRUE(sent);
   EXPECT_EQ(asked, 2);  // anew for each block
   EXPECT_NE(rig.engineThread, App().thread());
   EXPECT_FALSE(rig.offThread);
-  const QString name = QFileInfo(created->documentPath).fileName();
+  const QString name = QFileInfo(created->place.file).fileName();
+  EXPECT_EQ(created->place.name, name);
   EXPECT_EQ(rig.events, (std::vector<QString>{
                             QStringLiteral("status: Открыт документ Word -") + name,
                             QStringLiteral("picture 134x70"),
@@ -108,6 +110,43 @@ TEST(ReportSession, ASessionClosedWhileAnActionWaitsForItsBoxEndsAtOnce) {
   QCoreApplication::processEvents();
   EXPECT_FALSE(done);
   for (const QString& e : rig.events) EXPECT_FALSE(e.startsWith("box")) << e.toStdString();
+}
+
+// Closing the window while every file is sent: the run stops at the next block, no block is
+// written with settings the user did not set, and the blocks sent are on disk.
+TEST(ReportSession, ASessionClosedDuringSendAllStopsAtABlockAndKeepsWhatWasSent) {
+  App();
+  Rig rig;
+  std::optional<ReportSession::Created> created;
+  int given = 0;
+  bool finished = false;
+  {
+    ReportSession session(rig.Factory(), rig.Handlers());
+    session.CreateDocument(QStringLiteral(KD735_TEMPLATE_DOCX), ReportSettings{}, std::nullopt,
+                           [&](const ReportSession::Created& c) { created = c; });
+    ASSERT_TRUE(PumpUntil([&] { return created.has_value(); }));
+    ASSERT_TRUE(created->ok);
+    std::vector<ReportSession::Record> records(500, testing::RecordBuilder::Measurement().record);
+    session.SendFiles(
+        BlockKind::Measure, records,
+        [&] {
+          ++given;
+          ReportSettings chosen;
+          chosen.font = BlockFont{QStringLiteral("Arial"), 14, true, false};
+          return chosen;
+        },
+        [&](bool) { finished = true; });
+    ASSERT_TRUE(PumpUntil([&] { return given >= 3; }));
+  }  // the window goes
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(finished);
+  EXPECT_LT(given, 500);
+  testing::DocxReader r(created->place.file);
+  ASSERT_TRUE(r.ok());
+  const auto rows = testing::DocxReader::rows(r.tables().at(0));
+  EXPECT_EQ(static_cast<int>(rows.size()) - 1, given) << "every block asked for is kept";
+  for (pugi::xpath_node font : r.tables().at(0).select_nodes(".//w:r/w:rPr/w:rFonts"))
+    EXPECT_STREQ(font.node().attribute("w:ascii").value(), "Arial") << "no invented settings";
 }
 
 }  // namespace

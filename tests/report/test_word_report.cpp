@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "files/picture.h"
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "report/word_report.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
@@ -35,63 +35,58 @@ class RecordingFeedback : public ReportFeedback {
   QStringList statuses;
 };
 
-// Passes every call on to the engine; RowsAdd fails from the given call on (0: never).
-class FailingWord : public WordAutomation {
+// Passes every call on to the engine; a block fails from the given call on (0: never), with
+// a plain failure or a lost connection; a close may say which files it kept.
+class FailingPort : public ReportPort {
  public:
-  explicit FailingWord(WordAutomation& w) : w_(w) {}
-  int failRowsAddFrom = 0;
-  int rowsAddCalls = 0;
+  explicit FailingPort(ReportPort& port) : port_(port) {}
+  int failBlocksFrom = 0;
+  int blockCalls = 0;
+  PortStatus::Kind failure = PortStatus::Kind::kFailed;
+  QStringList keptOnClose;
 
-  WordStatus Connect() override { return w_.Connect(); }
-  WordStatus Disconnect() override { return w_.Disconnect(); }
-  WordStatus SetVisible(bool v) override { return w_.SetVisible(v); }
-  WordStatus SetOption(bool v) override { return w_.SetOption(v); }
-  WordStatus DocumentsCount(int* c) override { return w_.DocumentsCount(c); }
-  WordStatus DocumentsAdd(const QString& t, bool n) override { return w_.DocumentsAdd(t, n); }
-  WordStatus ActiveDocument(WordDocumentRef* d) override { return w_.ActiveDocument(d); }
-  WordStatus Activate() override { return w_.Activate(); }
-  WordStatus Quit() override { return w_.Quit(); }
-  WordStatus Name(WordDocumentRef d, QString* n) override { return w_.Name(d, n); }
-  WordStatus SetVariable(WordDocumentRef d, const QString& n, const QString& v) override {
-    return w_.SetVariable(d, n, v);
+  PortStatus Begin() override { return port_.Begin(); }
+  PortStatus End() override { return port_.End(); }
+  PortStatus CreateDocument(const QString& t, QString* n) override {
+    return port_.CreateDocument(t, n);
   }
-  WordStatus FieldsUpdate(WordDocumentRef d) override { return w_.FieldsUpdate(d); }
-  WordStatus TablesItem(WordDocumentRef d, int p, WordTableRef* t) override {
-    return w_.TablesItem(d, p, t);
+  PortStatus FillVariables(const std::vector<DocumentVariable>& v) override {
+    return port_.FillVariables(v);
   }
-  WordStatus RowsAdd(WordTableRef t) override {
-    if (failRowsAddFrom > 0 && ++rowsAddCalls >= failRowsAddFrom)
-      return WordStatus::Error(u"Сбой automation"_s);
-    return w_.RowsAdd(t);
+  PortStatus AppendBlock(const DataBlock& b, BlockOutcome* o) override {
+    if (failBlocksFrom > 0 && ++blockCalls >= failBlocksFrom) {
+      *o = {};
+      return PortStatus::Error(u"Сбой automation"_s, failure);
+    }
+    return port_.AppendBlock(b, o);
   }
-  WordStatus RowsCount(WordTableRef t, int* c) override { return w_.RowsCount(t, c); }
-  WordStatus CellSelect(WordTableRef t, int r, int c) override { return w_.CellSelect(t, r, c); }
-  WordStatus SetSelectionAlignment(int a) override { return w_.SetSelectionAlignment(a); }
-  WordStatus SetSelectionText(const QString& t) override { return w_.SetSelectionText(t); }
-  WordStatus SelectionPaste() override { return w_.SelectionPaste(); }
-  WordStatus SetSelectionFontName(const QString& n) override { return w_.SetSelectionFontName(n); }
-  WordStatus SetSelectionFontSize(float p) override { return w_.SetSelectionFontSize(p); }
-  WordStatus SetSelectionFontBold(int b) override { return w_.SetSelectionFontBold(b); }
-  WordStatus SetSelectionFontItalic(int i) override { return w_.SetSelectionFontItalic(i); }
-  WordStatus SetSelectionFontColorIndex(int c) override { return w_.SetSelectionFontColorIndex(c); }
-  WordStatus SelectionCollapse(int d) override { return w_.SelectionCollapse(d); }
+  PortStatus AppendSummary(const SummaryTable& t, SummaryOutcome* o) override {
+    return port_.AppendSummary(t, o);
+  }
+  PortStatus Where(DocumentPlace* p) override { return port_.Where(p); }
+  PortStatus StoreCopy(const QString& p) override { return port_.StoreCopy(p); }
+  PortStatus CloseDocuments(CloseOutcome* o) override {
+    PortStatus s = port_.CloseDocuments(o);
+    o->keptFiles = keptOnClose;
+    return s;
+  }
 
  private:
-  WordAutomation& w_;
+  ReportPort& port_;
 };
 
 class WordReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    DocxWordOptions options;
+    DocxEngineOptions options;
     options.reportsFolder = dir_.filePath(u"reports"_s);
     options.openFile = [this](const QString& path) {
       opened_ << path;
       return openResult_;
     };
-    engine_ = std::make_unique<DocxWord>(clipboard_, options);
-    word_ = std::make_unique<FailingWord>(*engine_);
+    engine_ = std::make_unique<DocxEngine>(options);
+    word_ = std::make_unique<FailingPort>(*engine_);
     report_ = std::make_unique<WordReport>(*word_, clipboard_, feedback_);
     report_->SetLocale(kRu);
     report_->SetToday([] { return QDate(2026, 12, 10); });
@@ -128,8 +123,8 @@ class WordReportTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   PictureClipboard clipboard_;
-  std::unique_ptr<DocxWord> engine_;
-  std::unique_ptr<FailingWord> word_;
+  std::unique_ptr<DocxEngine> engine_;
+  std::unique_ptr<FailingPort> word_;
   RecordingFeedback feedback_;
   std::unique_ptr<WordReport> report_;
   ReportSettings settings_;
@@ -154,7 +149,6 @@ TEST_F(WordReportTest, CreatedDocumentsAreNumberedAndCarryTheThreeValues) {
   EXPECT_EQ(settings_.documentNumber, 3);
   EXPECT_EQ(report_->ReportStatusText(), u"Открыт документ Word -Sample_KD735_3.docx"_s);
   EXPECT_TRUE(feedback_.messages.empty());
-  EXPECT_TRUE(engine_->visible());
 }
 
 TEST_F(WordReportTest, DocumentNumberRules) {
@@ -199,11 +193,7 @@ TEST_F(WordReportTest, MissingTemplateTouchesNothingButResetsTheCounters) {
                            u"Файл шаблона \r"_s + missing +
                                u"\rне существует. Укажите корректное имя файла."_s}));
   EXPECT_EQ(settings_.documentNumber, 1) << "the number is not advanced";
-  int count = 0;
-  ASSERT_TRUE(engine_->Connect());
-  ASSERT_TRUE(engine_->DocumentsCount(&count));
-  EXPECT_EQ(count, 1);
-  engine_->Disconnect();
+  EXPECT_EQ(engine_->DocumentCount(), 1);
 }
 
 TEST_F(WordReportTest, WithoutAnInstrumentTheDocumentIsMadeWithoutDevnum) {
@@ -391,9 +381,9 @@ TEST_F(WordReportTest, SendAllStopsAtTheFirstFailureAndWritesTheBlocksBefore) {
   second.Byte(field::kFileNumber, 9);
   TKD735FileContent b{second.record};
   const TKD735FileContent* list[] = {&a, nullptr, &b, &a, &b};
-  word_->failRowsAddFrom = 3;  // the third block fails
+  word_->failBlocksFrom = 3;  // the third block fails
   EXPECT_FALSE(report_->SendAllFiles(BlockKind::Measure, list, settings_));
-  EXPECT_EQ(word_->rowsAddCalls, 3) << "the entries after the failure are not sent";
+  EXPECT_EQ(word_->blockCalls, 3) << "the entries after the failure are not sent";
   EXPECT_EQ(report_->MeasureBlockCount(), 2);
   EXPECT_EQ(report_->ReportStatusText(), u"Ошибка добавления блока данных в Word."_s);
   ASSERT_EQ(feedback_.messages.size(), 2u);
@@ -405,7 +395,7 @@ TEST_F(WordReportTest, SendAllStopsAtTheFirstFailureAndWritesTheBlocksBefore) {
   EXPECT_EQ(rows[1].lines.at(0), u"Имя  файла  TEST0001 N009"_s);
 
   // The next run goes on numbering.
-  word_->failRowsAddFrom = 0;
+  word_->failBlocksFrom = 0;
   const TKD735FileContent* one[] = {&a};
   EXPECT_TRUE(report_->SendAllFiles(BlockKind::Measure, one, settings_));
   EXPECT_EQ(BlockRows(Document().tables().at(0)).back().number, u"3"_s);
@@ -434,6 +424,63 @@ TEST_F(WordReportTest, CloseEndsEveryDocument) {
   TKD735FileContent m{RecordBuilder::Measurement().record};
   EXPECT_FALSE(report_->SendSelectedFile(BlockKind::Measure, &m, settings_));
   EXPECT_EQ(report_->ReportStatusText(), u"Нет открытых документов Word."_s);
+}
+
+TEST_F(WordReportTest, ALostConnectionGivesOneBoxThatSaysSo) {
+  ASSERT_TRUE(Create());
+  TKD735FileContent a{RecordBuilder::Measurement().record};
+  const TKD735FileContent* list[] = {&a, &a, &a};
+  word_->failBlocksFrom = 2;
+  word_->failure = PortStatus::Kind::kConnectionLost;
+  EXPECT_FALSE(report_->SendAllFiles(BlockKind::Measure, list, settings_));
+  EXPECT_EQ(word_->blockCalls, 2);
+  ASSERT_EQ(feedback_.messages.size(), 1u);
+  EXPECT_EQ(feedback_.messages[0],
+            (ReportMessage{MessageBoxKind::Error,
+                           u"Ошибка добавления блока данных в Word.\rСбой automation"_s}));
+  EXPECT_EQ(report_->ReportStatusText(), u"Ошибка добавления блока данных в Word."_s);
+  EXPECT_EQ(BlockRows(Document().tables().at(0)).size(), 1u) << "the block before is kept";
+}
+
+TEST_F(WordReportTest, SendAllStopsWhenTheSettingsCannotBeHadAndKeepsWhatWasSent) {
+  ASSERT_TRUE(Create());
+  TKD735FileContent a{RecordBuilder::Measurement().record};
+  const TKD735FileContent* list[] = {&a, &a, &a};
+  int asked = 0;
+  EXPECT_FALSE(
+      report_->SendAllFiles(BlockKind::Measure, list, [&]() -> std::optional<ReportSettings> {
+        if (++asked > 2) return std::nullopt;
+        return settings_;
+      }));
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(report_->MeasureBlockCount(), 2);
+  EXPECT_TRUE(feedback_.messages.empty());
+  EXPECT_EQ(BlockRows(Document().tables().at(0)).size(), 2u) << "both blocks are on disk";
+}
+
+TEST_F(WordReportTest, TheSummaryGoesAfterTheLastTable) {
+  const SummaryTable summary{u"Сводка измерений"_s, {{u"Файлов"_s, u"2"_s}}, settings_.font};
+  EXPECT_FALSE(report_->SendSummary(summary));
+  EXPECT_EQ(report_->ReportStatusText(), u"Нет открытых документов Word."_s);
+  ASSERT_EQ(feedback_.messages.size(), 1u);
+  EXPECT_EQ(feedback_.messages[0].kind, MessageBoxKind::Information);
+
+  ASSERT_TRUE(Create());
+  EXPECT_TRUE(report_->SendSummary(summary));
+  EXPECT_EQ(report_->ReportStatusText(),
+            u"Документ-Sample_KD735_1.docx добавлена сводка измерений."_s);
+  DocxReader r = Document();
+  ASSERT_EQ(r.tables().size(), 3u);
+  EXPECT_EQ(DocxReader::text(DocxReader::rows(r.tables()[2]).at(0)), u"Файлов2"_s);
+}
+
+TEST_F(WordReportTest, ClosingNamesTheFilesTheUnseenDocumentsWentTo) {
+  ASSERT_TRUE(Create());
+  word_->keptOnClose = {u"/home/u/Documents/KD735/Sample_KD735_1.docx"_s};
+  EXPECT_TRUE(report_->CloseWordDocuments());
+  EXPECT_EQ(report_->ReportStatusText(),
+            u"Документы Word закрыты. Несохраненные документы записаны: "
+            u"/home/u/Documents/KD735/Sample_KD735_1.docx"_s);
 }
 
 // A report of several blocks for the outside readers below.

@@ -13,7 +13,7 @@
 
 #include <zip.h>
 
-#include "report/docx_word.h"
+#include "report/docx_engine.h"
 #include "tests/report/docx_reader.h"
 
 namespace kd735 {
@@ -31,33 +31,39 @@ QImage TestPicture(int w = 134, int h = 70, QRgb color = qRgb(0, 0, 0)) {
   return img;
 }
 
-class DocxWordTest : public ::testing::Test {
+class DocxEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    DocxWordOptions options;
+    DocxEngineOptions options;
     options.reportsFolder = dir_.filePath(QStringLiteral("reports"));
     options.openFile = [this](const QString& path) {
       opened_ << path;
       openedExisted_ = QFileInfo::exists(path);
       return openResult_;
     };
-    word_ = std::make_unique<DocxWord>(clipboard_, options);
+    word_ = std::make_unique<DocxEngine>(options);
   }
 
-  // Connects and adds a document from the default template.
-  WordDocumentRef NewDocument() {
-    EXPECT_TRUE(word_->Connect());
-    WordStatus s = word_->DocumentsAdd(kTemplate, false);
+  PortStatus Create(const QString& path, QString* name = nullptr) {
+    QString made;
+    PortStatus s = word_->CreateDocument(path, &made);
+    if (name) *name = made;
+    return s;
+  }
+  // Begins an action and makes a document from the default template.
+  void NewDocument() {
+    EXPECT_TRUE(word_->Begin());
+    PortStatus s = Create(kTemplate);
     EXPECT_TRUE(s) << s.text().toStdString();
-    WordDocumentRef doc;
-    EXPECT_TRUE(word_->ActiveDocument(&doc));
-    return doc;
+  }
+  PortStatus Block(const DataBlock& block, BlockOutcome* outcome = nullptr) {
+    BlockOutcome ignored;
+    return word_->AppendBlock(block, outcome ? outcome : &ignored);
   }
 
   QTemporaryDir dir_;
-  PictureClipboard clipboard_;
-  std::unique_ptr<DocxWord> word_;
+  std::unique_ptr<DocxEngine> word_;
   QStringList opened_;
   bool openedExisted_ = false;
   bool openResult_ = true;
@@ -97,73 +103,70 @@ TEST(DocxTemplate, HasTheThreeFieldsAndTwoBlockTables) {
   }
 }
 
-TEST_F(DocxWordTest, DocumentsAreNumberedKeptOnDiskAndClosedByQuit) {
-  int count = -1;
-  EXPECT_FALSE(word_->DocumentsCount(&count)) << "no call works without a connection";
-  ASSERT_TRUE(word_->Connect());
-  ASSERT_TRUE(word_->DocumentsCount(&count));
-  EXPECT_EQ(count, 0);
-  WordDocumentRef none;
-  EXPECT_FALSE(word_->ActiveDocument(&none));
+TEST_F(DocxEngineTest, DocumentsAreNumberedKeptOnDiskAndClosedWithTheLastOneShown) {
+  QString name;
+  EXPECT_FALSE(Create(kTemplate)) << "no call works outside an action";
+  ASSERT_TRUE(word_->Begin());
+  EXPECT_EQ(word_->DocumentCount(), 0);
+  DocumentPlace place;
+  EXPECT_FALSE(word_->Where(&place));
 
-  ASSERT_TRUE(word_->DocumentsAdd(kTemplate, false));
-  WordDocumentRef first;
-  ASSERT_TRUE(word_->ActiveDocument(&first));
-  ASSERT_TRUE(word_->DocumentsAdd(kTemplate, false));
-  WordDocumentRef second;
-  ASSERT_TRUE(word_->ActiveDocument(&second));
-  ASSERT_TRUE(word_->DocumentsCount(&count));
-  EXPECT_EQ(count, 2);
   QString name1, name2;
-  ASSERT_TRUE(word_->Name(first, &name1));
-  ASSERT_TRUE(word_->Name(second, &name2));
+  ASSERT_TRUE(Create(kTemplate, &name1));
+  const QString first = word_->ActiveDocumentPath();
+  ASSERT_TRUE(Create(kTemplate, &name2));
+  EXPECT_EQ(word_->DocumentCount(), 2);
   EXPECT_EQ(name1, QStringLiteral("Sample_KD735_1.docx"));
   EXPECT_EQ(name2, QStringLiteral("Sample_KD735_2.docx"));
-  EXPECT_EQ(QFileInfo(word_->ActiveDocumentPath()).fileName(), name2);
-  ASSERT_TRUE(word_->Disconnect());
-  EXPECT_TRUE(DocxReader(word_->DocumentPath(first)).ok());
-  EXPECT_TRUE(DocxReader(word_->DocumentPath(second)).ok());
+  ASSERT_TRUE(word_->Where(&place));
+  EXPECT_EQ(place.name, name2);
+  EXPECT_EQ(QFileInfo(place.file).fileName(), name2);
+  EXPECT_FALSE(place.shownToUser);
+  ASSERT_TRUE(word_->End());
+  EXPECT_TRUE(DocxReader(first).ok());
+  EXPECT_TRUE(DocxReader(place.file).ok());
 
-  ASSERT_TRUE(word_->Connect());
-  ASSERT_TRUE(word_->Activate());
+  ASSERT_TRUE(word_->Begin());
+  CloseOutcome closed;
+  ASSERT_TRUE(word_->CloseDocuments(&closed));
+  EXPECT_EQ(closed.documents, 2);
+  EXPECT_TRUE(closed.keptFiles.isEmpty()) << "every document is a file already";
   ASSERT_EQ(opened_.size(), 1);
   EXPECT_EQ(QFileInfo(opened_[0]).fileName(), name2);
   EXPECT_TRUE(openedExisted_);
-  const QString kept = word_->ActiveDocumentPath();
-  ASSERT_TRUE(word_->Quit());
-  ASSERT_TRUE(word_->DocumentsCount(&count));
-  EXPECT_EQ(count, 0);
-  EXPECT_FALSE(word_->Name(second, &name2)) << "a closed document is gone";
-  ASSERT_TRUE(word_->Disconnect());
-  EXPECT_TRUE(QFileInfo::exists(kept));
+  EXPECT_EQ(word_->DocumentCount(), 0);
+  ASSERT_TRUE(word_->CloseDocuments(&closed));
+  EXPECT_EQ(closed.documents, 0);
+  ASSERT_TRUE(word_->End());
+  EXPECT_TRUE(QFileInfo::exists(place.file));
 
   // A new run of the engine does not overwrite the reports already in the folder.
-  ASSERT_TRUE(word_->Connect());
-  ASSERT_TRUE(word_->DocumentsAdd(kTemplate, false));
-  EXPECT_EQ(QFileInfo(word_->ActiveDocumentPath()).fileName(),
-            QStringLiteral("Sample_KD735_3.docx"));
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->Begin());
+  ASSERT_TRUE(Create(kTemplate, &name));
+  EXPECT_EQ(name, QStringLiteral("Sample_KD735_3.docx"));
+  ASSERT_TRUE(word_->End());
 }
 
-TEST_F(DocxWordTest, ActivateReportsAnOpenFailure) {
+TEST_F(DocxEngineTest, ClosingReportsAFailureToShowTheReportAndKeepsTheDocuments) {
   NewDocument();
   openResult_ = false;
-  WordStatus s = word_->Activate();
+  CloseOutcome closed;
+  PortStatus s = word_->CloseDocuments(&closed);
   EXPECT_FALSE(s);
   EXPECT_FALSE(s.text().isEmpty());
-  word_->Disconnect();
+  EXPECT_EQ(word_->DocumentCount(), 1);
+  word_->End();
 }
 
-TEST_F(DocxWordTest, VariablesAndFieldResultsHoldTheValues) {
+TEST_F(DocxEngineTest, VariablesAndFieldResultsHoldTheValues) {
   const QString devnum = QStringLiteral("КД735 №12 <&> \"тест\"");
-  WordDocumentRef doc = NewDocument();
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0001")));
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("TIMEDATA"), QStringLiteral("10.12.2026")));
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("DEVNUM"), devnum));
-  ASSERT_TRUE(word_->FieldsUpdate(doc));
-  ASSERT_TRUE(word_->Disconnect());
+  NewDocument();
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0001")},
+                                    {QStringLiteral("TIMEDATA"), QStringLiteral("10.12.2026")},
+                                    {QStringLiteral("DEVNUM"), devnum}}));
+  ASSERT_TRUE(word_->End());
 
-  DocxReader r(word_->DocumentPath(doc));
+  DocxReader r(word_->ActiveDocumentPath());
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.docVar(QStringLiteral("NUMBER")), QStringLiteral("0001"));
   EXPECT_EQ(r.docVar(QStringLiteral("TIMEDATA")), QStringLiteral("10.12.2026"));
@@ -183,13 +186,13 @@ TEST_F(DocxWordTest, VariablesAndFieldResultsHoldTheValues) {
             QStringLiteral("Отчет № 0001, страница 1"));
 }
 
-TEST_F(DocxWordTest, FieldOfAnUnsetVariableShowsNothingAndVariablesIgnoreCase) {
-  WordDocumentRef doc = NewDocument();
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("1")));
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("number"), QStringLiteral("0002")));
-  ASSERT_TRUE(word_->FieldsUpdate(doc));
-  ASSERT_TRUE(word_->Disconnect());
-  DocxReader r(word_->DocumentPath(doc));
+TEST_F(DocxEngineTest, FieldOfAnUnsetVariableShowsNothingAndVariablesIgnoreCase) {
+  NewDocument();
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("1")},
+                                    {QStringLiteral("number"), QStringLiteral("0002")}}));
+  EXPECT_FALSE(word_->FillVariables({{QStringLiteral(" "), QStringLiteral("x")}}));
+  ASSERT_TRUE(word_->End());
+  DocxReader r(word_->ActiveDocumentPath());
   auto paras = DocxReader::paragraphs(r.body());
   EXPECT_NE(std::find(paras.begin(), paras.end(), QStringLiteral("Номер документа: 0002")),
             paras.end());
@@ -197,7 +200,7 @@ TEST_F(DocxWordTest, FieldOfAnUnsetVariableShowsNothingAndVariablesIgnoreCase) {
   EXPECT_EQ(r.xml("word/settings.xml").child("w:docVars").select_nodes("w:docVar").size(), 1u);
 }
 
-TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
+TEST_F(DocxEngineTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
   DocxReader source(kTemplate);
   std::string rels = source.raw("word/_rels/document.xml.rels");
   const auto at = rels.find("<Relationship Id=\"rId2\"");
@@ -213,15 +216,12 @@ TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
         Case{"no settings part", {}, {"word/settings.xml"}}}) {
     const QString path = dir_.filePath(QString::fromLatin1(c.what) + QStringLiteral(".docx"));
     ASSERT_TRUE(source.WriteWith(path, c.replaced, c.dropped));
-    ASSERT_TRUE(word_->Connect());
-    ASSERT_TRUE(word_->DocumentsAdd(path, false)) << c.what;
-    WordDocumentRef doc;
-    ASSERT_TRUE(word_->ActiveDocument(&doc));
-    ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0005")));
-    ASSERT_TRUE(word_->FieldsUpdate(doc));
-    ASSERT_TRUE(word_->Disconnect());
+    ASSERT_TRUE(word_->Begin());
+    ASSERT_TRUE(Create(path)) << c.what;
+    ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0005")}}));
+    ASSERT_TRUE(word_->End());
 
-    DocxReader r(word_->DocumentPath(doc));
+    DocxReader r(word_->ActiveDocumentPath());
     std::vector<std::string> targets;
     for (pugi::xml_node rel : r.xml("word/_rels/document.xml.rels").children("Relationship"))
       if (std::string(rel.attribute("Type").value()).ends_with("/settings"))
@@ -239,7 +239,7 @@ TEST_F(DocxWordTest, VariablesFindOneSettingsPartWhateverTheTemplateHas) {
 
 // A template may declare a variable without a value, and its last table row may continue a
 // vertical merge; neither may swallow what the report writes.
-TEST_F(DocxWordTest, ValuelessVariablesAndMergedLastRowsTakeTheReport) {
+TEST_F(DocxEngineTest, ValuelessVariablesAndMergedLastRowsTakeTheReport) {
   DocxReader source(kTemplate);
   std::string settings = source.raw("word/settings.xml");
   settings.insert(settings.find("<w:themeFontLang"),
@@ -251,20 +251,13 @@ TEST_F(DocxWordTest, ValuelessVariablesAndMergedLastRowsTakeTheReport) {
   ASSERT_TRUE(
       source.WriteWith(path, {{"word/settings.xml", settings}, {"word/document.xml", body}}));
 
-  ASSERT_TRUE(word_->Connect());
-  ASSERT_TRUE(word_->DocumentsAdd(path, false));
-  WordDocumentRef doc;
-  ASSERT_TRUE(word_->ActiveDocument(&doc));
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0003")));
-  ASSERT_TRUE(word_->FieldsUpdate(doc));
-  WordTableRef table;
-  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
-  ASSERT_TRUE(word_->RowsAdd(table));
-  ASSERT_TRUE(word_->CellSelect(table, 2, 1));
-  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("1")));
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->Begin());
+  ASSERT_TRUE(Create(path));
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0003")}}));
+  ASSERT_TRUE(Block(DataBlock{1, 1, TestPicture(), {QStringLiteral("x")}, {}}));
+  ASSERT_TRUE(word_->End());
 
-  DocxReader r(word_->DocumentPath(doc));
+  DocxReader r(word_->ActiveDocumentPath());
   EXPECT_STREQ(
       r.xml("word/settings.xml").child("w:docVars").child("w:docVar").attribute("w:val").value(),
       "0003");
@@ -276,44 +269,27 @@ TEST_F(DocxWordTest, ValuelessVariablesAndMergedLastRowsTakeTheReport) {
   EXPECT_EQ(DocxReader::text(cell), QStringLiteral("1"));
 }
 
-TEST_F(DocxWordTest, RowsCellsTextAndPicture) {
-  WordDocumentRef doc = NewDocument();
-  WordTableRef table;
-  WordStatus missing = word_->TablesItem(doc, 3, &table);
+TEST_F(DocxEngineTest, ABlockIsARowWithNumberPictureAndLinesInTheFont) {
+  NewDocument();
+  BlockOutcome outcome;
+  PortStatus missing = Block(DataBlock{3, 1, TestPicture(), {}, {}}, &outcome);
   EXPECT_FALSE(missing);
   EXPECT_TRUE(missing.text().contains(QStringLiteral("таблиц"))) << missing.text().toStdString();
-  EXPECT_FALSE(word_->TablesItem(doc, 0, &table));
-  ASSERT_TRUE(word_->TablesItem(doc, 2, &table));
-  ASSERT_TRUE(word_->RowsAdd(table));
-  int rows = 0;
-  ASSERT_TRUE(word_->RowsCount(table, &rows));
-  EXPECT_EQ(rows, 2);
-  WordStatus noCell = word_->CellSelect(table, 2, 4);
-  EXPECT_FALSE(noCell);
-  EXPECT_TRUE(noCell.text().contains(QStringLiteral("ячейк"))) << noCell.text().toStdString();
-  EXPECT_FALSE(word_->CellSelect(table, 3, 1));
+  EXPECT_EQ(outcome.reached, BlockStage::kNone);
+  EXPECT_FALSE(Block(DataBlock{0, 1, TestPicture(), {}, {}}));
 
-  ASSERT_TRUE(word_->CellSelect(table, 2, 1));
-  ASSERT_TRUE(word_->SetSelectionAlignment(kWordAlignCenter));
-  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("7")));
-  ASSERT_TRUE(word_->CellSelect(table, 2, 2));
-  ASSERT_TRUE(word_->SetSelectionAlignment(kWordAlignJustify));
-  EXPECT_FALSE(word_->SelectionPaste()) << "the clipboard is empty";
-  clipboard_.SetPicture(TestPicture());
-  ASSERT_TRUE(word_->SelectionPaste());
-  ASSERT_TRUE(word_->CellSelect(table, 2, 3));
-  ASSERT_TRUE(word_->SetSelectionFontName(QStringLiteral("Arial")));
-  ASSERT_TRUE(word_->SetSelectionFontSize(11.5f));
-  ASSERT_TRUE(word_->SetSelectionFontBold(1));
-  ASSERT_TRUE(word_->SetSelectionFontItalic(0));
-  ASSERT_TRUE(word_->SetSelectionFontColorIndex(kWordColorAutomatic));
-  ASSERT_TRUE(word_->SetSelectionAlignment(kWordAlignLeft));
-  EXPECT_FALSE(word_->SetSelectionAlignment(7));
-  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("Имя <&\"> \r\n \r\nH = 12,34 мм\r\n")));
-  ASSERT_TRUE(word_->SelectionCollapse(kWordCollapseEnd));
-  ASSERT_TRUE(word_->Disconnect());
+  const DataBlock block{
+      2,
+      7,
+      TestPicture(),
+      {QStringLiteral("Имя <&\"> "), QStringLiteral(" "), QStringLiteral("H = 12,34 мм")},
+      BlockFont{QStringLiteral("Arial"), 11, true, false}};
+  ASSERT_TRUE(Block(block, &outcome));
+  EXPECT_EQ(outcome.reached, BlockStage::kComplete);
+  EXPECT_EQ(outcome.documentName, QStringLiteral("Sample_KD735_1.docx"));
+  ASSERT_TRUE(word_->End());
 
-  DocxReader r(word_->DocumentPath(doc));
+  DocxReader r(word_->ActiveDocumentPath());
   ASSERT_TRUE(r.ok());
   auto tables = r.tables();
   ASSERT_EQ(tables.size(), 2u);
@@ -349,7 +325,7 @@ TEST_F(DocxWordTest, RowsCellsTextAndPicture) {
       pugi::xml_node rPr = run.node().child("w:rPr");
       EXPECT_STREQ(rPr.child("w:rFonts").attribute("w:ascii").value(), "Arial");
       EXPECT_STREQ(rPr.child("w:rFonts").attribute("w:hAnsi").value(), "Arial");
-      EXPECT_STREQ(rPr.child("w:sz").attribute("w:val").value(), "23");
+      EXPECT_STREQ(rPr.child("w:sz").attribute("w:val").value(), "22");
       EXPECT_STREQ(rPr.child("w:b").attribute("w:val").value(), "1");
       EXPECT_STREQ(rPr.child("w:i").attribute("w:val").value(), "0");
       EXPECT_STREQ(rPr.child("w:color").attribute("w:val").value(), "auto");
@@ -362,26 +338,59 @@ TEST_F(DocxWordTest, RowsCellsTextAndPicture) {
   }
 }
 
-TEST_F(DocxWordTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
-  WordDocumentRef doc = NewDocument();
-  WordTableRef table;
-  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
-  clipboard_.SetPicture(TestPicture());
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(word_->RowsAdd(table));
-    ASSERT_TRUE(word_->CellSelect(table, i + 2, 2));
-    ASSERT_TRUE(word_->SelectionPaste());
+// A failure part way leaves what was done, and says how far the block got.
+TEST_F(DocxEngineTest, ABlockThatFailsPartWayKeepsWhatWasDone) {
+  DocxReader source(kTemplate);
+  std::string body = source.raw("word/document.xml");
+  // The first table loses its third column, the second its second and third.
+  auto dropLastCell = [&body](size_t from) {
+    const size_t end = body.find("</w:tr>", from);
+    const size_t last = body.rfind("<w:tc>", end);
+    body.erase(last, end - last);
+    return body.find("</w:tbl>", from) + 8;
+  };
+  size_t at = dropLastCell(body.find("<w:tbl>"));
+  const size_t second = body.find("<w:tbl>", at);
+  dropLastCell(second);
+  dropLastCell(second);
+  const QString path = dir_.filePath(QStringLiteral("narrow.docx"));
+  ASSERT_TRUE(source.WriteWith(path, {{"word/document.xml", body}}));
+  ASSERT_TRUE(word_->Begin());
+  ASSERT_TRUE(Create(path));
+  struct Case {
+    int table;
+    BlockStage reached;
+    int cells;
+  };
+  for (const Case& c :
+       {Case{1, BlockStage::kPictureCell, 2}, Case{2, BlockStage::kNumberCell, 1}}) {
+    BlockOutcome outcome;
+    PortStatus s = Block(DataBlock{c.table, 5, TestPicture(), {QStringLiteral("x")}, {}}, &outcome);
+    EXPECT_FALSE(s) << c.table;
+    EXPECT_TRUE(s.text().contains(QStringLiteral("ячейк"))) << s.text().toStdString();
+    EXPECT_EQ(outcome.reached, c.reached) << c.table;
   }
+  ASSERT_TRUE(word_->End());
+  DocxReader r(word_->ActiveDocumentPath());
+  auto narrow = DocxReader::cells(DocxReader::rows(r.tables().at(0)).at(1));
+  ASSERT_EQ(narrow.size(), 2u);
+  EXPECT_EQ(DocxReader::text(narrow[0]), QStringLiteral("5"));
+  EXPECT_EQ(narrow[1].select_nodes(".//wp:inline").size(), 1u);
+  EXPECT_EQ(DocxReader::text(DocxReader::cells(DocxReader::rows(r.tables().at(1)).at(1)).at(0)),
+            QStringLiteral("5"));
+}
+
+TEST_F(DocxEngineTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
+  NewDocument();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Block(DataBlock{1, i + 1, TestPicture(), {}, {}}));
   // A picture of many colours comes out exactly as well.
   QImage gradient(40, 30, QImage::Format_RGB32);
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 40; ++x) gradient.setPixel(x, y, qRgb(x * 6, y * 8, (x * y) % 256));
-  clipboard_.SetPicture(gradient);
-  ASSERT_TRUE(word_->CellSelect(table, 4, 3));
-  ASSERT_TRUE(word_->SelectionPaste());
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(Block(DataBlock{1, 4, gradient, {}, {}}));
+  ASSERT_TRUE(word_->End());
 
-  DocxReader r(word_->DocumentPath(doc));
+  DocxReader r(word_->ActiveDocumentPath());
   std::set<unsigned> ids;
   for (pugi::xpath_node d : r.body().select_nodes(".//wp:docPr"))
     ids.insert(d.node().attribute("id").as_uint());
@@ -397,52 +406,84 @@ TEST_F(DocxWordTest, RepeatedPicturesShareOnePartAndDrawingIdsStayUnique) {
   EXPECT_NE(types.find("Extension=\"png\""), std::string::npos);
 }
 
-TEST_F(DocxWordTest, ChangesAreWrittenWhenTheOutermostConnectionEnds) {
-  ASSERT_TRUE(word_->Connect());  // the user action
-  WordDocumentRef doc = NewDocument();
-  const QString path = word_->DocumentPath(doc);
-  ASSERT_TRUE(word_->Disconnect());
+TEST_F(DocxEngineTest, ASummaryFollowsTheLastTable) {
+  NewDocument();
+  SummaryOutcome outcome;
+  const SummaryTable summary{
+      QStringLiteral("Сводка измерений"),
+      {{QStringLiteral("Файлов"), QStringLiteral("3")},
+       {QStringLiteral("Минимальная толщина"), QStringLiteral("1,50 мм <&>")}},
+      BlockFont{QStringLiteral("Arial"), 12, false, true}};
+  ASSERT_TRUE(word_->AppendSummary(summary, &outcome));
+  EXPECT_FALSE(outcome.noDocument);
+  EXPECT_EQ(outcome.documentName, QStringLiteral("Sample_KD735_1.docx"));
+  // Blocks still go to their tables.
+  ASSERT_TRUE(Block(DataBlock{2, 1, TestPicture(), {QStringLiteral("x")}, {}}));
+  ASSERT_TRUE(word_->End());
+
+  DocxReader r(word_->ActiveDocumentPath());
+  auto tables = r.tables();
+  ASSERT_EQ(tables.size(), 3u);
+  EXPECT_EQ(DocxReader::rows(tables[1]).size(), 2u);
+  pugi::xml_node heading = tables[2].previous_sibling();
+  EXPECT_EQ(DocxReader::text(heading), QStringLiteral("Сводка измерений"));
+  EXPECT_STREQ(heading.select_node(".//w:b").node().attribute("w:val").value(), "1");
+  auto rows = DocxReader::rows(tables[2]);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(DocxReader::text(DocxReader::cells(rows[1])[0]), QStringLiteral("Минимальная толщина"));
+  EXPECT_EQ(DocxReader::text(DocxReader::cells(rows[1])[1]), QStringLiteral("1,50 мм <&>"));
+  EXPECT_STREQ(tables[2].next_sibling().name(), "w:p") << "no table may follow it directly";
+
+  // With no document there is nothing to add to.
+  ASSERT_TRUE(word_->Begin());
+  CloseOutcome closed;
+  ASSERT_TRUE(word_->CloseDocuments(&closed));
+  ASSERT_TRUE(word_->AppendSummary(summary, &outcome));
+  EXPECT_TRUE(outcome.noDocument);
+  ASSERT_TRUE(word_->End());
+}
+
+TEST_F(DocxEngineTest, ChangesAreWrittenWhenTheOutermostActionEnds) {
+  ASSERT_TRUE(word_->Begin());  // the user action
+  NewDocument();
+  const QString path = word_->ActiveDocumentPath();
+  ASSERT_TRUE(word_->End());
   EXPECT_FALSE(QFileInfo::exists(path)) << "nothing is written in the middle of an action";
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->End());
   ASSERT_TRUE(QFileInfo::exists(path));
 
   // The next action rewrites the file whole; no temporary file stays behind.
-  ASSERT_TRUE(word_->Connect());
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("42")));
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->Begin());
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("42")}}));
+  ASSERT_TRUE(word_->End());
   EXPECT_EQ(DocxReader(path).docVar(QStringLiteral("NUMBER")), QStringLiteral("42"));
   EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(DocxWordTest, ASaveFailureIsReported) {
-  WordDocumentRef doc = NewDocument();
-  const QString folder = QFileInfo(word_->DocumentPath(doc)).path();
-  ASSERT_TRUE(word_->Disconnect());
+TEST_F(DocxEngineTest, ASaveFailureIsReported) {
+  NewDocument();
+  const QString folder = QFileInfo(word_->ActiveDocumentPath()).path();
+  ASSERT_TRUE(word_->End());
   // The reports folder turns into a file: the document can no longer be written.
   ASSERT_TRUE(QDir(folder).removeRecursively());
   QFile blocker(folder);
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  ASSERT_TRUE(word_->Connect());
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("1")));
-  WordStatus s = word_->Disconnect();
+  ASSERT_TRUE(word_->Begin());
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("1")}}));
+  PortStatus s = word_->End();
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("Sample_KD735_1.docx"))) << s.text().toStdString();
   QFile::remove(folder);
 }
 
-TEST_F(DocxWordTest, ControlCharactersInTextsDoNotBreakTheDocument) {
-  WordDocumentRef doc = NewDocument();
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("DEVNUM"),
-                                 QStringLiteral("A\x01"
-                                                "B")));
-  WordTableRef table;
-  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
-  ASSERT_TRUE(word_->RowsAdd(table));
-  ASSERT_TRUE(word_->CellSelect(table, 2, 3));
-  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("x\x02y\x1Fz\r\n")));
-  ASSERT_TRUE(word_->Disconnect());
-  DocxReader r(word_->DocumentPath(doc));
+TEST_F(DocxEngineTest, ControlCharactersInTextsDoNotBreakTheDocument) {
+  NewDocument();
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("DEVNUM"), QStringLiteral("A\x01"
+                                                                              "B")}}));
+  ASSERT_TRUE(Block(DataBlock{1, 1, TestPicture(), {QStringLiteral("x\x02y\x1Fz")}, {}}));
+  ASSERT_TRUE(word_->End());
+  DocxReader r(word_->ActiveDocumentPath());
   ASSERT_TRUE(r.body());
   ASSERT_TRUE(r.xml("word/settings.xml"));
   EXPECT_EQ(r.docVar(QStringLiteral("DEVNUM")), QStringLiteral("AB"));
@@ -450,15 +491,44 @@ TEST_F(DocxWordTest, ControlCharactersInTextsDoNotBreakTheDocument) {
             QStringLiteral("xyz"));
 }
 
-TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
-  ASSERT_TRUE(word_->Connect());
-  WordStatus s = word_->DocumentsAdd(dir_.filePath(QStringLiteral("nothing.docx")), false);
+TEST_F(DocxEngineTest, ACopyIsStoredAsDocxOrPdfAndNeverOverTheReport) {
+  NewDocument();
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0077")}}));
+  const QString copy = dir_.filePath(QStringLiteral("copy.docx"));
+  ASSERT_TRUE(word_->StoreCopy(copy));
+  EXPECT_EQ(DocxReader(copy).docVar(QStringLiteral("NUMBER")), QStringLiteral("0077"))
+      << "the copy holds what the action changed so far";
+  PortStatus s = word_->StoreCopy(dir_.filePath(QStringLiteral("copy.odt")));
+  EXPECT_FALSE(s);
+  EXPECT_TRUE(s.text().contains(QStringLiteral(".pdf"))) << s.text().toStdString();
+  EXPECT_FALSE(word_->StoreCopy(word_->ActiveDocumentPath()));
+  EXPECT_FALSE(word_->StoreCopy(kTemplate));
+  ASSERT_TRUE(word_->End());
+}
+
+TEST_F(DocxEngineTest, APdfCopyIsMadeWithLibreOffice) {
+  if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
+    GTEST_SKIP() << "LibreOffice is not installed";
+  NewDocument();
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0078")}}));
+  const QString pdf = dir_.filePath(QStringLiteral("report.pdf"));
+  PortStatus s = word_->StoreCopy(pdf);
+  ASSERT_TRUE(s) << s.text().toStdString();
+  ASSERT_TRUE(word_->End());
+  QFile file(pdf);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.read(5) == "%PDF-");
+}
+
+TEST_F(DocxEngineTest, TemplatesThatAreNoWordDocumentsAreRefused) {
+  ASSERT_TRUE(word_->Begin());
+  PortStatus s = Create(dir_.filePath(QStringLiteral("nothing.docx")));
   EXPECT_FALSE(s);
   QFile text(dir_.filePath(QStringLiteral("text.doc")));
   ASSERT_TRUE(text.open(QIODevice::WriteOnly));
   text.write("just text");
   text.close();
-  s = word_->DocumentsAdd(text.fileName(), false);
+  s = Create(text.fileName());
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("text.doc"))) << s.text().toStdString();
 
@@ -480,7 +550,7 @@ TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
   ASSERT_TRUE(patched.seek(0));
   ASSERT_EQ(patched.write(bytes), bytes.size());
   patched.close();
-  s = word_->DocumentsAdd(twice, false);
+  s = Create(twice);
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("customXml/itemA.xml"))) << s.text().toStdString();
 
@@ -511,25 +581,23 @@ TEST_F(DocxWordTest, TemplatesThatAreNoWordDocumentsAreRefused) {
   ASSERT_TRUE(sized.seek(0));
   ASSERT_EQ(sized.write(bytes), bytes.size());
   sized.close();
-  s = word_->DocumentsAdd(huge, false);
+  s = Create(huge);
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("велик"))) << s.text().toStdString();
 
-  int count = -1;
-  ASSERT_TRUE(word_->DocumentsCount(&count));
-  EXPECT_EQ(count, 0);
-  ASSERT_TRUE(word_->Disconnect());
+  EXPECT_EQ(word_->DocumentCount(), 0);
+  ASSERT_TRUE(word_->End());
 }
 
 // Template checks: what DocumentsAdd says about a template made from the default one.
-class DocxTemplateCheck : public DocxWordTest {
+class DocxTemplateCheck : public DocxEngineTest {
  protected:
-  WordStatus Add(const std::map<std::string, std::string>& replaced,
+  PortStatus Add(const std::map<std::string, std::string>& replaced,
                  const std::vector<std::pair<std::string, std::string>>& added = {}) {
     const QString path = dir_.filePath(QStringLiteral("t%1.docx").arg(++made_));
     EXPECT_TRUE(source_.WriteWith(path, replaced, {}, added));
-    EXPECT_TRUE(word_->Connect());
-    WordStatus s = word_->DocumentsAdd(path, false);
+    EXPECT_TRUE(word_->Begin());
+    PortStatus s = Create(path);
     if (!s) {
       EXPECT_TRUE(s.text().contains(QFileInfo(path).fileName())) << s.text().toStdString();
     }
@@ -554,11 +622,11 @@ TEST_F(DocxTemplateCheck, DeepNestingIsBoundedAndWalkedWithoutRecursion) {
   for (int i = 0; i < 100000; ++i) deep += "<w:sdt><w:sdtContent>";
   deep += "<w:p/>";
   for (int i = 0; i < 100000; ++i) deep += "</w:sdtContent></w:sdt>";
-  WordStatus s = Add({{"word/document.xml", DocumentWith(deep)}});
+  PortStatus s = Add({{"word/document.xml", DocumentWith(deep)}});
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("word/document.xml"))) << s.text().toStdString();
   EXPECT_TRUE(s.text().contains(QStringLiteral("глубже"))) << s.text().toStdString();
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->End());
 
   // 200 wrappers (400 levels) around the NUMBER field and the first table.
   std::string open, close;
@@ -575,16 +643,11 @@ TEST_F(DocxTemplateCheck, DeepNestingIsBoundedAndWalkedWithoutRecursion) {
   d.insert(numberPara, open);
   s = Add({{"word/document.xml", d}});
   ASSERT_TRUE(s) << s.text().toStdString();
-  WordDocumentRef doc;
-  ASSERT_TRUE(word_->ActiveDocument(&doc));
-  ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0007")));
-  ASSERT_TRUE(word_->FieldsUpdate(doc));
-  WordTableRef table;
-  ASSERT_TRUE(word_->TablesItem(doc, 2, &table)) << "both tables are found";
-  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
-  ASSERT_TRUE(word_->RowsAdd(table));
-  ASSERT_TRUE(word_->Disconnect());
-  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0007")}}));
+  ASSERT_TRUE(Block(DataBlock{2, 1, TestPicture(), {}, {}})) << "both tables are found";
+  ASSERT_TRUE(Block(DataBlock{1, 1, TestPicture(), {}, {}}));
+  ASSERT_TRUE(word_->End());
+  DocxReader r(word_->ActiveDocumentPath());
   ASSERT_TRUE(r.body());
   EXPECT_NE(r.raw("word/document.xml").find(">0007<"), std::string::npos);
   EXPECT_EQ(DocxReader::rows(r.body().select_node(".//w:tbl").node()).size(), 2u);
@@ -616,13 +679,11 @@ TEST_F(DocxTemplateCheck, MalformedXmlPartsAreRefusedNamingThePart) {
       {"docProps/app.xml", "<a>\xC0\x80</a>"},  // not UTF-8
   };
   for (const Case& c : cases) {
-    const WordStatus s = Add({{c.part, c.data}});
+    const PortStatus s = Add({{c.part, c.data}});
     EXPECT_FALSE(s) << c.part << " " << c.data.substr(0, 40);
     EXPECT_TRUE(s.text().contains(QString::fromLatin1(c.part))) << s.text().toStdString();
   }
-  int count = -1;
-  ASSERT_TRUE(word_->DocumentsCount(&count));
-  EXPECT_EQ(count, 0);
+  EXPECT_EQ(word_->DocumentCount(), 0);
 }
 
 // Part names are paths inside the package: none may lead out of it when the report is unpacked,
@@ -635,26 +696,26 @@ TEST_F(DocxTemplateCheck, HostilePartNamesAreRefused) {
   for (const std::string& name : names) {
     std::vector<std::pair<std::string, std::string>> added = {{name, "x"}};
     if (name == "word/media/Bild.PNG") added.insert(added.begin(), {"word/media/bild.png", "y"});
-    const WordStatus s = Add({}, added);
+    const PortStatus s = Add({}, added);
     EXPECT_FALSE(s) << name;
     EXPECT_TRUE(s.text().contains(QString::fromStdString(name), Qt::CaseInsensitive) ||
                 s.text().contains(QStringLiteral("word/document.xml")))
         << s.text().toStdString();
   }
   // Unicode letter case counts too.
-  const WordStatus s = Add({}, {{"word/media/Я.png", "a"}, {"word/media/я.png", "b"}});
+  const PortStatus s = Add({}, {{"word/media/Я.png", "a"}, {"word/media/я.png", "b"}});
   EXPECT_FALSE(s);
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->End());
 }
 
 // A small archive may unpack to far more than a template ever holds: one 70 MiB part is over
 // the budget.
 TEST_F(DocxTemplateCheck, OneHugePartIsRefused) {
-  const WordStatus s =
+  const PortStatus s =
       Add({}, {{"word/media/huge.png", std::string(70u << 20, '\0')}});  // packs to some 70 KiB
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("велик"))) << s.text().toStdString();
-  ASSERT_TRUE(word_->Disconnect());
+  ASSERT_TRUE(word_->End());
 }
 
 // Relationship and drawing ids are computed without overflow and never clash with the
@@ -672,22 +733,14 @@ TEST_F(DocxTemplateCheck, NewIdsStayUniqueWhateverTheTemplateUses) {
   for (const char* id : {"1", "4294967295"})
     drawings += std::string("<w:p><w:r><w:drawing><wp:inline><wp:docPr id=\"") + id +
                 "\" name=\"x\"/></wp:inline></w:drawing></w:r></w:p>";
-  WordStatus s =
+  PortStatus s =
       Add({{"word/_rels/document.xml.rels", rels}, {"word/document.xml", DocumentWith(drawings)}});
   ASSERT_TRUE(s) << s.text().toStdString();
-  WordDocumentRef doc;
-  ASSERT_TRUE(word_->ActiveDocument(&doc));
-  WordTableRef table;
-  ASSERT_TRUE(word_->TablesItem(doc, 1, &table));
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(word_->RowsAdd(table));
-    ASSERT_TRUE(word_->CellSelect(table, i + 2, 2));
-    clipboard_.SetPicture(TestPicture(134, 70, qRgb(i * 40, 0, 0)));
-    ASSERT_TRUE(word_->SelectionPaste());
-  }
-  ASSERT_TRUE(word_->Disconnect());
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(Block(DataBlock{1, i + 1, TestPicture(134, 70, qRgb(i * 40, 0, 0)), {}, {}}));
+  ASSERT_TRUE(word_->End());
 
-  DocxReader r(word_->DocumentPath(doc));
+  DocxReader r(word_->ActiveDocumentPath());
   std::set<std::string> relIds;
   for (pugi::xml_node rel : r.xml("word/_rels/document.xml.rels").children("Relationship")) {
     const std::string id = rel.attribute("Id").value();
@@ -714,14 +767,11 @@ TEST_F(DocxTemplateCheck, SettingsRelationshipsThatNameNoPartGetOne) {
   for (const char* target : {"", "Target=\"\"", "Target=\"..\"", "Target=\"document.xml\""}) {
     std::string changed = rels;
     changed.replace(changed.find(original), original.size(), target);
-    WordStatus s = Add({{"word/_rels/document.xml.rels", changed}});
+    PortStatus s = Add({{"word/_rels/document.xml.rels", changed}});
     ASSERT_TRUE(s) << target << s.text().toStdString();
-    WordDocumentRef doc;
-    ASSERT_TRUE(word_->ActiveDocument(&doc));
-    ASSERT_TRUE(word_->SetVariable(doc, QStringLiteral("NUMBER"), QStringLiteral("0009")));
-    ASSERT_TRUE(word_->FieldsUpdate(doc));
-    ASSERT_TRUE(word_->Disconnect());
-    const QString path = word_->DocumentPath(doc);
+    ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0009")}}));
+    ASSERT_TRUE(word_->End());
+    const QString path = word_->ActiveDocumentPath();
     DocxReader r(path);
     EXPECT_FALSE(r.has("word")) << target;
     EXPECT_TRUE(r.body()) << target;
@@ -735,31 +785,32 @@ TEST_F(DocxTemplateCheck, SettingsRelationshipsThatNameNoPartGetOne) {
         "0009")
         << target;
     // The report opens again as a template.
-    ASSERT_TRUE(word_->Connect());
-    s = word_->DocumentsAdd(path, false);
+    ASSERT_TRUE(word_->Begin());
+    s = Create(path);
     EXPECT_TRUE(s) << target << s.text().toStdString();
-    ASSERT_TRUE(word_->Disconnect());
+    ASSERT_TRUE(word_->End());
   }
 }
 
-TEST_F(DocxWordTest, Word97TemplateWithoutLibreOfficeNamesTheProblem) {
-  DocxWordOptions options;
+TEST_F(DocxEngineTest, Word97TemplateWithoutLibreOfficeNamesTheProblem) {
+  DocxEngineOptions options;
   options.reportsFolder = dir_.filePath(QStringLiteral("reports"));
   options.soffice = dir_.filePath(QStringLiteral("no-such-soffice"));
-  DocxWord word(clipboard_, options);
+  DocxEngine word(options);
   QFile doc(dir_.filePath(QStringLiteral("Sample_KD735.DOC")));
   ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
   doc.write(QByteArray::fromHex("d0cf11e0a1b11ae1") + QByteArray(504, '\0'));
   doc.close();
-  ASSERT_TRUE(word.Connect());
-  WordStatus s = word.DocumentsAdd(doc.fileName(), false);
+  ASSERT_TRUE(word.Begin());
+  QString name;
+  PortStatus s = word.CreateDocument(doc.fileName(), &name);
   EXPECT_FALSE(s);
   EXPECT_TRUE(s.text().contains(QStringLiteral("LibreOffice"))) << s.text().toStdString();
   EXPECT_TRUE(s.text().contains(QStringLiteral("Word 97"))) << s.text().toStdString();
-  word.Disconnect();
+  word.End();
 }
 
-TEST_F(DocxWordTest, Word97TemplateIsConvertedWithLibreOffice) {
+TEST_F(DocxEngineTest, Word97TemplateIsConvertedWithLibreOffice) {
   const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
   if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
   // Make a Word 97 template from the default one.
@@ -773,21 +824,16 @@ TEST_F(DocxWordTest, Word97TemplateIsConvertedWithLibreOffice) {
   const QString doc97 = dir_.filePath(QStringLiteral("Sample_KD735.doc"));
   ASSERT_TRUE(QFileInfo::exists(doc97));
 
-  ASSERT_TRUE(word_->Connect());
-  WordStatus s = word_->DocumentsAdd(doc97, false);
+  ASSERT_TRUE(word_->Begin());
+  PortStatus s = Create(doc97);
   ASSERT_TRUE(s) << s.text().toStdString();
-  ASSERT_TRUE(word_->DocumentsAdd(doc97, false)) << "the second use takes the converted copy";
-  WordDocumentRef doc;
-  ASSERT_TRUE(word_->ActiveDocument(&doc));
-  WordTableRef table;
-  ASSERT_TRUE(word_->TablesItem(doc, 2, &table));
-  ASSERT_TRUE(word_->RowsAdd(table));
-  ASSERT_TRUE(word_->CellSelect(table, 2, 3));
-  ASSERT_TRUE(word_->SetSelectionText(QStringLiteral("В-скан")));
-  ASSERT_TRUE(word_->Disconnect());
-  DocxReader r(word_->DocumentPath(doc));
+  ASSERT_TRUE(Create(doc97)) << "the second use takes the converted copy";
+  ASSERT_TRUE(Block(DataBlock{2, 1, TestPicture(), {QStringLiteral("В-скан")}, {}}));
+  ASSERT_TRUE(word_->End());
+  DocxReader r(word_->ActiveDocumentPath());
   ASSERT_EQ(r.tables().size(), 2u);
-  EXPECT_EQ(DocxReader::text(DocxReader::rows(r.tables()[1]).back()), QStringLiteral("В-скан"));
+  EXPECT_EQ(DocxReader::text(DocxReader::cells(DocxReader::rows(r.tables()[1]).back()).at(2)),
+            QStringLiteral("В-скан"));
 }
 
 }  // namespace
