@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include <signal.h>
 
@@ -168,22 +167,21 @@ TEST_F(WriterFault, SofficeKilledDuringSendAll) {
     BlockOutcome outcome;
     ASSERT_TRUE(engine_->Begin());
     ASSERT_TRUE(engine_->AppendBlock(Block(1), &outcome));
-    std::thread killer;
+    QProcess killer;
     if (withinBlock) {
-      // Stopped, LibreOffice cannot finish the block before it is killed.
+      // Stopped, LibreOffice cannot finish the block before it is killed (a moment after the
+      // block was sent, or before: the block fails the same way).
       testing::SignalOffice(launcher, SIGSTOP);
       kill(office, SIGSTOP);
-      killer = std::thread([office] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        kill(office, SIGKILL);
-      });
+      killer.start(u"/bin/sh"_s, {u"-c"_s, u"sleep 0.3; kill -KILL %1"_s.arg(office)});
+      ASSERT_TRUE(killer.waitForStarted());
     } else {
       ASSERT_EQ(kill(office, SIGKILL), 0);
       // Until the launcher noticed: the connection is certainly gone then.
       for (int i = 0; i < 500 && engine_->officeProcessId() == launcher; ++i) QThread::msleep(10);
     }
     const PortStatus s = engine_->AppendBlock(Block(2), &outcome);
-    if (killer.joinable()) killer.join();
+    killer.waitForFinished();
     testing::SignalOffice(launcher, SIGCONT);
     engine_->End();
     EXPECT_FALSE(s);
