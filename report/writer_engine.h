@@ -105,7 +105,7 @@ class WriterEngine final : public ReportPort {
   PortStatus CloseDocuments(CloseOutcome* outcome) override;
 
  private:
-  friend class WriterWord;  // the cursor-level calls, until the report works through the port
+  friend class WriterWord;  // its cursor-level calls, while anything still uses them
   PortStatus CallLegacy(const writer_protocol::Legacy& request, int timeoutMs,
                         writer_protocol::Legacy::Result* result = nullptr);
   PortStatus CountDocuments(int* count);

@@ -41,7 +41,7 @@ enum class Op : std::uint8_t {
   kTerminate,       // LibreOffice is ended whatever it holds (only for an instance of our own)
 
   // The cursor-level operations of WriterWord, the Word object model's calls one by one. They
-  // go with WriterWord once the report works through the port.
+  // go with WriterWord once nothing uses it.
   kLegacyFirst = 100,
   kLegacySetVisible = kLegacyFirst,  // visible (bool)
   kLegacyDocumentsAdd,               // template path, as template (bool)

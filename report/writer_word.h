@@ -11,9 +11,9 @@ namespace kd735 {
 
 using WriterWordOptions = WriterEngineOptions;
 
-// The Word operations one by one on a live LibreOffice Writer, for the report's code that still
-// works through WordAutomation: each operation is one message to the helper of a WriterEngine,
-// which starts, guards and ends everything as it does for the port.
+// The Word operations one by one on a live LibreOffice Writer, for code that still works through
+// WordAutomation: each operation is one message to the helper of a WriterEngine, which starts,
+// guards and ends everything as it does for the port. The report itself uses WriterEngine.
 //
 // Not thread-safe: use it from one thread at a time.
 class WriterWord final : public WordAutomation {
