@@ -316,8 +316,8 @@ class WriterEngine::Impl {
       ++depth_;
       return {};
     }
+    // Attaching begins the action: one message.
     if (auto s = Ensure(); !s) return s;
-    if (auto s = Call(wp::BeginAction{}, options_.callTimeoutMs); !s) return s;
     depth_ = 1;
     return {};
   }
@@ -464,7 +464,7 @@ class WriterEngine::Impl {
       depth_ = 0;
       bool attached = false;
       if (auto s = Ensure(/*start=*/false, &attached); !s && !s.connectionLost() && owned) return s;
-      if (attached && Call(wp::BeginAction{}, options_.callTimeoutMs)) {
+      if (attached) {
         const PortStatus kept = KeepAndClose(owned, outcome);
         if (HelperRunning()) Call(wp::EndAction{}, options_.loadTimeoutMs);
         if (!kept && !kept.connectionLost()) return kept;

@@ -83,7 +83,8 @@ class WriterEngine final : public ReportPort {
   // The process (and process group) of the LibreOffice this object started while it runs; 0 when
   // it started none or that one has ended.
   qint64 officeProcessId() const;
-  // Messages sent to the helper so far (one per call of the port, two for Begin).
+  // Messages sent to the helper so far: one per call of the port (Begin polls while it starts
+  // LibreOffice).
   std::uint64_t helperMessages() const;
   // Whether the documents are shown to the user (Writer's window on a screen).
   bool showsDocuments() const;

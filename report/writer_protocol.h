@@ -27,9 +27,10 @@ namespace kd735::writer_protocol {
 inline constexpr std::uint32_t kMaxMessage = 64u * 1024u * 1024u;
 
 enum class Op : std::uint8_t {
-  kAttach = 1,      // connect to the LibreOffice on a pipe (an existing connection is checked)
-  kBeginAction,     // one user action begins: layout is held back until it ends
-  kEndAction,       // the action's work is shown in full
+  // Connect to the LibreOffice on a pipe (an existing connection is checked); once connected,
+  // one user action begins: layout is held back until it ends.
+  kAttach = 1,
+  kEndAction = 3,   // the action's work is shown in full
   kCreateDocument,  // a new document from a template; it becomes the active document
   kFillVariables,   // the active document's variables, then its fields updated
   kAppendBlock,     // one data block as a new last row of a table of the active document
@@ -125,15 +126,6 @@ struct Attach {
       return std::tie(s.state);
     }
   };
-};
-
-struct BeginAction {
-  static constexpr Op kOp = Op::kBeginAction;
-  template <class S>
-  static auto Tie(S&) {
-    return std::tie();
-  }
-  using Result = NoResult;
 };
 
 struct EndAction {
@@ -303,8 +295,8 @@ struct Legacy {
 };
 
 using Request =
-    std::variant<Attach, BeginAction, EndAction, CreateDocument, FillVariables, AppendBlock,
-                 AppendSummary, Where, Store, CountDocuments, CloseDocuments, Terminate, Legacy>;
+    std::variant<Attach, EndAction, CreateDocument, FillVariables, AppendBlock, AppendSummary,
+                 Where, Store, CountDocuments, CloseDocuments, Terminate, Legacy>;
 
 // The argument kinds of a legacy operation, one letter each: b boolean, i integer, s string or
 // bytes. Null for an operation that is not a legacy one.

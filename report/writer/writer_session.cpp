@@ -354,13 +354,16 @@ struct WriterSession::State {
     officeEnding.clear();
   }
 
+  // Attaching begins an action; a failure to attach leaves none begun.
   void Attach(const wp::Attach& r, wp::Attach::Result& out) {
     ForgetAction();
+    inAction = false;
     if (officeEnding.is() && officeEnding->ending()) endingPipe = pipe;
     if (Connected() && r.pipe == pipe) {
       try {
         desktop->getCurrentComponent();  // answers when LibreOffice is alive and responsive
         out.state = static_cast<std::uint8_t>(wp::AttachState::kAttached);
+        inAction = true;
         return;
       } catch (const uno::Exception&) {
       }
@@ -410,6 +413,7 @@ struct WriterSession::State {
     pipe = r.pipe;
     ReleaseLeftHolds();
     out.state = static_cast<std::uint8_t>(wp::AttachState::kAttached);
+    inAction = true;
   }
 
   void RequireConnection() const {
@@ -647,11 +651,6 @@ struct WriterSession::State {
     d.locked = true;
     d.undo = Reference<document::XUndoManagerSupplier>(d.model, UNO_QUERY_THROW)->getUndoManager();
     d.undo->lock();
-  }
-
-  void BeginAction(const wp::BeginAction&, wp::NoResult&) {
-    inAction = true;
-    ForgetAction();
   }
 
   // A helper ended in the middle of an action (it did not answer in time) leaves its documents'
@@ -1182,7 +1181,6 @@ constexpr Route To() {
 // Every kind of request and what runs it.
 constexpr Route kRoutes[] = {
     To<wp::Attach, &State::Attach>(),
-    To<wp::BeginAction, &State::BeginAction>(),
     To<wp::EndAction, &State::EndAction>(),
     To<wp::CreateDocument, &State::CreateDocument>(),
     To<wp::FillVariables, &State::FillVariables>(),

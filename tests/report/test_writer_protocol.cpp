@@ -42,7 +42,6 @@ TEST(WriterRequest, EveryKindComesBackAsItWasSent) {
   legacy.op = wp::Op::kLegacyCellSelect;
   legacy.args = {std::int32_t{1}, std::int32_t{2}, std::int32_t{3}, std::int32_t{4}};
   const wp::Request requests[] = {wp::Attach{"kd735_writer_0"},
-                                  wp::BeginAction{},
                                   wp::EndAction{},
                                   wp::CreateDocument{"/t/Sample_KD735.docx", true},
                                   wp::FillVariables{{{"NUMBER", "0001"}}},
