@@ -19,10 +19,10 @@ QString WordBackendName(WordBackend backend) {
 
 WordBackendAvailability CheckWordBackend(WordBackend backend, const WordBackendOptions& options) {
   if (backend == WordBackend::kDocx) return {true, {}};
-  const QString helper = WriterWord::FindHelper(options.writer.helper);
+  const QString helper = WriterEngine::FindHelper(options.writer.helper);
   if (helper.isEmpty())
     return {false, QStringLiteral("Не найден модуль связи с LibreOffice Writer (kd735_writer).")};
-  const QString soffice = WriterWord::FindSoffice(options.writer.soffice);
+  const QString soffice = WriterEngine::FindSoffice(options.writer.soffice);
   if (soffice.isEmpty())
     return {false,
             QStringLiteral("LibreOffice Writer не установлен: не найдена программа soffice.")};
@@ -37,7 +37,7 @@ WordBackendAvailability CheckWordBackend(WordBackend backend, const WordBackendO
   }
 
   QProcess check;
-  check.setEnvironment(WriterWord::HelperEnvironment());
+  check.setEnvironment(WriterEngine::HelperEnvironment());
   check.start(helper, {QStringLiteral("--check")});
   if (!check.waitForStarted(kCheckTimeoutMs))
     return {false, QStringLiteral("Модуль связи с LibreOffice Writer не запускается: %1")
@@ -63,7 +63,7 @@ WordBackend DefaultWordBackend(const WordBackendOptions& options) {
 
 std::unique_ptr<ReportPort> CreateReportPort(WordBackend backend,
                                              const WordBackendOptions& options) {
-  if (backend == WordBackend::kWriter) return std::make_unique<WriterPort>(options.writer);
+  if (backend == WordBackend::kWriter) return std::make_unique<WriterEngine>(options.writer);
   return std::make_unique<DocxEngine>(options.docx);
 }
 

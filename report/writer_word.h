@@ -2,42 +2,20 @@
 
 #include <QString>
 
-#include <memory>
-
+#include "report/block_picture.h"
 #include "report/picture_clipboard.h"
 #include "report/word_automation.h"
+#include "report/writer_engine.h"
 
 namespace kd735 {
 
-struct WriterWordOptions {
-  // LibreOffice's program; empty: "soffice" on the PATH.
-  QString soffice;
-  // The helper program kd735_writer; empty: WriterWord::FindHelper().
-  QString helper;
-  // Empty: the user's own LibreOffice. A LibreOffice the user runs is attached to, one started
-  // here stays when the program ends, as Word does. Otherwise the folder of a private profile:
-  // a LibreOffice of its own, which the WriterWord that started it ends when it is destroyed.
-  QString profileDir;
-  // The pipe LibreOffice takes connections on; empty: one per user for the user's profile, one
-  // per object for a private profile.
-  QString pipeName;
-  // A LibreOffice started here shows no window at all (--headless).
-  bool headless = false;
-  // Time limits. LibreOffice not answering in time ends the operation with an error, and the next
-  // action connects anew.
-  int startTimeoutMs = 60000;  // from starting LibreOffice until it answers
-  int callTimeoutMs = 30000;   // one operation
-  int loadTimeoutMs = 120000;  // Documents.Add and storing a document
-  int quitTimeoutMs = 120000;  // Quit, which may wait for the user's answer on unsaved documents
-};
+using WriterWordOptions = WriterEngineOptions;
 
-// The Word operations on a live LibreOffice Writer. The UNO work runs in the helper process
-// kd735_writer, which this object starts and talks to over a socket; this object holds no UNO
-// object and links no LibreOffice library, so a program with it starts where LibreOffice is
-// missing, and a Writer that hangs or dies can neither hang nor crash the program.
+// The Word operations one by one on a live LibreOffice Writer, for code that still works through
+// WordAutomation: each operation is one message to the helper of a WriterEngine, which starts,
+// guards and ends everything as it does for the port. The report itself uses WriterEngine.
 //
-// Not thread-safe: use it from one thread at a time (it may move between threads, it has no
-// thread affinity). Every call returns within its time limit.
+// Not thread-safe: use it from one thread at a time.
 class WriterWord final : public WordAutomation {
  public:
   explicit WriterWord(PictureClipboard& clipboard, WriterWordOptions options = {});
@@ -45,14 +23,13 @@ class WriterWord final : public WordAutomation {
   WriterWord(const WriterWord&) = delete;
   WriterWord& operator=(const WriterWord&) = delete;
 
-  // The environment the helper runs in: LibreOffice's program folder first in LD_LIBRARY_PATH,
-  // where its UNO libraries must come from.
-  static QStringList HelperEnvironment();
-  // The helper program: `configured` when it is one, else kd735_writer beside the running
-  // program, in <program folder>/../lib/kd735/, or where this build made it. Empty: none.
-  static QString FindHelper(const QString& configured = {});
-  // LibreOffice's program: `configured`, else soffice on the PATH. Empty: none.
-  static QString FindSoffice(const QString& configured = {});
+  static QStringList HelperEnvironment() { return WriterEngine::HelperEnvironment(); }
+  static QString FindHelper(const QString& configured = {}) {
+    return WriterEngine::FindHelper(configured);
+  }
+  static QString FindSoffice(const QString& configured = {}) {
+    return WriterEngine::FindSoffice(configured);
+  }
 
   // Beyond Word's operations: the active document stored to `path` as .docx, .pdf, .odt or .doc
   // by its extension. The document stays open and unchanged; the file is written atomically.
@@ -62,9 +39,8 @@ class WriterWord final : public WordAutomation {
   // user's own documents stay).
   WordStatus CloseDocuments();
 
-  // The process (and process group) of the LibreOffice this object started while it runs; 0 when
-  // it started none or that one has ended.
-  qint64 officeProcessId() const;
+  qint64 officeProcessId() const { return engine_.officeProcessId(); }
+  WriterEngine& engine() { return engine_; }
 
   WordStatus Connect() override;
   WordStatus Disconnect() override;
@@ -94,8 +70,12 @@ class WriterWord final : public WordAutomation {
   WordStatus SelectionCollapse(int direction) override;
 
  private:
-  class Impl;
-  std::unique_ptr<Impl> impl_;
+  WordStatus Op(writer_protocol::Op op, std::vector<writer_protocol::Legacy::Value> args = {},
+                writer_protocol::Legacy::Result* result = nullptr, int timeoutMs = 0);
+
+  PictureClipboard& clipboard_;
+  WriterEngine engine_;
+  BlockPictureEncoder pictures_;
 };
 
 }  // namespace kd735

@@ -47,6 +47,7 @@ targets=(
   "screen      3000  -max_len=1040"
   "reader     30000  -max_len=20000"
   "message    50000  -max_len=128"
+  "writer_request 50000  -max_len=4096"
 )
 for entry in "${targets[@]}"; do
   read -r target runs options <<< "$entry"

@@ -6,9 +6,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <vector>
+
+#include <unistd.h>
 
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/exc_hlp.hxx>
@@ -34,12 +38,12 @@
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/connection/XConnector.hpp>
-#include <com/sun/star/container/NoSuchElementException.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
-#include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/XUndoManager.hpp>
+#include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
@@ -60,6 +64,7 @@
 #include <com/sun/star/style/ParagraphAdjust.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
+#include <com/sun/star/text/ControlCharacter.hpp>
 #include <com/sun/star/text/TextContentAnchorType.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextContent.hpp>
@@ -67,11 +72,12 @@
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/text/XTextFieldsSupplier.hpp>
 #include <com/sun/star/text/XTextTable.hpp>
-#include <com/sun/star/text/XTextTablesSupplier.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XRefreshable.hpp>
 
+#include "report/writer_pipe.h"
 #include "report/writer_protocol.h"
 
 namespace kd735::writer {
@@ -101,6 +107,10 @@ struct Failure {
   std::string text;
   std::uint8_t flags = 0;
 };
+
+const char kOutOfRange[] = "Значение вне допустимого диапазона.";
+const char kNotConnected[] = "Нет связи с LibreOffice Writer.";
+const char kNoDocuments[] = "Эта команда недоступна, так как нет открытых документов.";
 
 // Sets its flag when the object it listens to goes away. LibreOffice calls it on a bridge thread
 // and waits for it to return: it touches nothing but the flag.
@@ -139,11 +149,39 @@ Sequence<beans::PropertyValue> Properties(std::initializer_list<beans::PropertyV
   return Sequence<beans::PropertyValue>(list.begin(), static_cast<sal_Int32>(list.size()));
 }
 
+// Property names and values for one setPropertyValues call; the names in alphabetical order, as
+// the interface asks.
+class PropertyValues {
+ public:
+  PropertyValues& Add(const char* name, const Any& value) {
+    names_.push_back(OUString::createFromAscii(name));
+    values_.push_back(value);
+    return *this;
+  }
+  void ApplyTo(const Reference<beans::XMultiPropertySet>& target) const {
+    target->setPropertyValues(
+        Sequence<OUString>(names_.data(), static_cast<sal_Int32>(names_.size())),
+        Sequence<Any>(values_.data(), static_cast<sal_Int32>(values_.size())));
+  }
+
+ private:
+  std::vector<OUString> names_;
+  std::vector<Any> values_;
+};
+
 OUString FileUrl(const std::string& path) {
   OUString url;
-  if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(path), url) != osl::FileBase::E_None)
+  if (path.empty() || path[0] != '/' ||
+      osl::FileBase::getFileURLFromSystemPath(FromUtf8(path), url) != osl::FileBase::E_None)
     throw Failure{"Неверное имя файла: " + path};
   return url;
+}
+
+std::string BaseName(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
+    name.resize(dot);
+  return name;
 }
 
 // Writer's name of a column: A to Z, then a to z, then two letters.
@@ -161,15 +199,16 @@ OUString ColumnName(int column) {
   return name;
 }
 
+OUString CellName(int column, int row) { return ColumnName(column - 1) + OUString::number(row); }
+
 // Word's colour indexes 1 to 16 as RGB; index 0 is the automatic colour.
 constexpr sal_Int32 kColorIndex[] = {-1,       0x000000, 0x0000FF, 0x00FFFF, 0x00FF00, 0xFF00FF,
                                      0xFF0000, 0xFFFF00, 0xFFFFFF, 0x000080, 0x008080, 0x008000,
                                      0x800080, 0x800000, 0x808000, 0x808080, 0xC0C0C0};
+constexpr sal_Int32 kAutomaticColor = -1;
 
-const char kOutOfRange[] = "Значение вне допустимого диапазона.";
-
-// The text of Selection.Text in Writer's terms: every line break becomes a paragraph break, and a
-// break that ends the text ends its last paragraph instead of opening an empty one.
+// Word's text in Writer's terms: every line break becomes a paragraph break, and a break that
+// ends the text ends its last paragraph instead of opening an empty one.
 OUString ParagraphText(std::string_view utf8) {
   const OUString in = FromUtf8(utf8);
   rtl::OUStringBuffer out(in.getLength());
@@ -182,6 +221,41 @@ OUString ParagraphText(std::string_view utf8) {
   return out.makeStringAndClear();
 }
 
+// The lines of a block, each ended by a line break, as Word is given them.
+OUString LinesText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return ParagraphText(text);
+}
+
+sal_Int16 Adjust(int alignment) {
+  switch (alignment) {
+    case 0:
+      return static_cast<sal_Int16>(style::ParagraphAdjust_LEFT);
+    case 1:
+      return static_cast<sal_Int16>(style::ParagraphAdjust_CENTER);
+    case 2:
+      return static_cast<sal_Int16>(style::ParagraphAdjust_RIGHT);
+    case 3:
+      return static_cast<sal_Int16>(style::ParagraphAdjust_BLOCK);
+    default:
+      throw Failure{kOutOfRange};
+  }
+}
+
+// The character format of a block font, with the automatic colour.
+PropertyValues& AddFont(PropertyValues& p, const wp::Font& font) {
+  return p.Add("CharColor", Any(kAutomaticColor))
+      .Add("CharFontName", Any(FromUtf8(font.name)))
+      .Add("CharHeight", Any(static_cast<float>(font.centipoints) / 100.0f))
+      .Add("CharPosture", Any(font.italic ? awt::FontSlant_ITALIC : awt::FontSlant_NONE))
+      .Add("CharWeight", Any(font.bold ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL));
+}
+
+void CheckFont(const wp::Font& font) {
+  if (font.centipoints < 100 || font.centipoints > 163800) throw Failure{kOutOfRange};
+}
+
 }  // namespace
 
 struct WriterSession::State {
@@ -190,12 +264,18 @@ struct WriterSession::State {
     Reference<uno::XInterface> identity;
     Reference<frame::XModel> model;
     rtl::Reference<DisposedFlag> closed;
-    bool ours = false;    // made by Documents.Add of this helper
-    bool locked = false;  // its screen updates held back by this action
-    std::chrono::steady_clock::time_point lockedAt;
-    // The top-level tables in order, found in this action.
+    bool ours = false;    // made by this helper
+    bool hidden = false;  // opened without a window
+    bool kept = false;    // stored to a file since its last change
+    std::string name;     // what a stored copy is called: the template's name, or the title
+    bool locked = false;  // its layout and undo held back by this action
+    Reference<document::XUndoManager> undo;
+    std::string title;  // as Writer shows it, found once per action
+    // The top-level tables in order and their rows, found in this action.
     bool tablesWalked = false;
     std::vector<Reference<text::XTextTable>> bodyTables;
+    Reference<text::XTextRange> afterTables;  // the paragraph after the last table
+    std::map<int, Reference<table::XTableRows>> rows;
   };
   // Format given to the selection before its text: applied again to the text put there.
   struct Font {
@@ -216,12 +296,16 @@ struct WriterSession::State {
   Reference<uno::XComponentContext> remote;
   Reference<frame::XDesktop2> desktop;
   Reference<graphic::XGraphicProvider> graphics;
+  std::map<std::string, Reference<graphic::XGraphic>> pictures;  // PNG bytes -> graphic
   bool visible = false;
   std::vector<Document> documents;
   int nextId = 1;
   int lastAdded = 0;
-  bool inAction = false;  // between the program's Connect and Disconnect
+  bool inAction = false;   // between the program's Begin and End
+  int actionDocument = 0;  // the active document, once found in this action
+  int failedDocument = 0;  // the document the running request works on, for its failure flags
 
+  // The selection of the cursor-level operations.
   struct {
     int document = 0;
     Reference<text::XText> text;
@@ -254,6 +338,8 @@ struct WriterSession::State {
     selection = {};
     documents.clear();
     lastAdded = 0;
+    actionDocument = 0;
+    pictures.clear();
     graphics.clear();
     desktop.clear();
     remote.clear();
@@ -268,29 +354,46 @@ struct WriterSession::State {
     officeEnding.clear();
   }
 
-  wp::AttachState Attach(const std::string& pipeName) {
-    ForgetTables();
+  // Attaching begins an action; a failure to attach leaves none begun.
+  void Attach(const wp::Attach& r, wp::Attach::Result& out) {
+    ForgetAction();
+    inAction = false;
     if (officeEnding.is() && officeEnding->ending()) endingPipe = pipe;
-    if (Connected() && pipeName == pipe) {
+    if (Connected() && r.pipe == pipe) {
       try {
         desktop->getCurrentComponent();  // answers when LibreOffice is alive and responsive
-        return wp::AttachState::kAttached;
+        out.state = static_cast<std::uint8_t>(wp::AttachState::kAttached);
+        inAction = true;
+        return;
       } catch (const uno::Exception&) {
       }
     }
     Drop();
+    if (!writer_pipe::ValidName(r.pipe))
+      throw Failure{"Неверное имя канала LibreOffice: " + r.pipe};
+    // The socket is checked right before connecting: a foreign one would receive the report.
+    const std::string socket = writer_pipe::SocketPath(r.pipe, getuid());
+    std::string reason;
+    const writer_pipe::Check check = writer_pipe::CheckSocket(socket, geteuid(), &reason);
+    if (check == writer_pipe::Check::kRefused) throw Failure{reason};
+    out.state = static_cast<std::uint8_t>(wp::AttachState::kNobody);
+    if (check == writer_pipe::Check::kAbsent) {
+      if (endingPipe == r.pipe) endingPipe.clear();
+      return;
+    }
     LocalContext();
     Reference<connection::XConnection> connection;
     try {
-      connection = connection::Connector::create(local)->connect("pipe,name=" + FromUtf8(pipeName));
+      connection = connection::Connector::create(local)->connect("pipe,name=" + FromUtf8(r.pipe));
     } catch (const connection::NoConnectException&) {
-      if (endingPipe == pipeName) endingPipe.clear();
-      return wp::AttachState::kNobody;
+      if (endingPipe == r.pipe) endingPipe.clear();
+      return;
     }
-    if (endingPipe == pipeName) {
+    if (endingPipe == r.pipe) {
       // A LibreOffice that is ending still takes connections for a moment.
       connection->close();
-      return wp::AttachState::kEnding;
+      out.state = static_cast<std::uint8_t>(wp::AttachState::kEnding);
+      return;
     }
     Reference<bridge::XBridge> b = bridge::BridgeFactory::create(local)->createBridge(
         OUString(), "urp", connection, Reference<bridge::XInstanceProvider>());
@@ -304,15 +407,17 @@ struct WriterSession::State {
       desktop->addTerminateListener(Reference<frame::XTerminateListener>(officeEnding.get()));
     } catch (const uno::RuntimeException&) {
       Drop();  // it dropped the connection: ending as well
-      return wp::AttachState::kEnding;
+      out.state = static_cast<std::uint8_t>(wp::AttachState::kEnding);
+      return;
     }
-    pipe = pipeName;
+    pipe = r.pipe;
     ReleaseLeftHolds();
-    return wp::AttachState::kAttached;
+    out.state = static_cast<std::uint8_t>(wp::AttachState::kAttached);
+    inAction = true;
   }
 
   void RequireConnection() const {
-    if (!desktop.is()) throw Failure{"Нет связи с LibreOffice Writer.", wp::kConnectionLost};
+    if (!desktop.is()) throw Failure{kNotConnected, wp::kConnectionLost};
   }
 
   // ---- documents ----
@@ -334,8 +439,15 @@ struct WriterSession::State {
     return documents.back();
   }
 
+  Document* Known(int id) {
+    for (Document& d : documents)
+      if (d.id == id && !d.closed->disposed()) return &d;
+    return nullptr;
+  }
+
   Document& Find(int id) {
     RequireConnection();
+    failedDocument = id;
     for (Document& d : documents) {
       if (d.id != id) continue;
       if (d.closed->disposed())
@@ -349,57 +461,49 @@ struct WriterSession::State {
     return Reference<text::XTextDocument>(component, UNO_QUERY).is();
   }
 
-  int DocumentsCount() {
+  std::vector<Reference<frame::XModel>> TextDocuments() {
     RequireConnection();
+    std::vector<Reference<frame::XModel>> out;
     Reference<container::XEnumeration> e = desktop->getComponents()->createEnumeration();
-    int count = 0;
     while (e->hasMoreElements()) {
-      Reference<uno::XInterface> c(e->nextElement(), UNO_QUERY);
-      if (IsTextDocument(c)) ++count;
+      Reference<frame::XModel> model(e->nextElement(), UNO_QUERY);
+      if (model.is() && IsTextDocument(model)) out.push_back(model);
     }
-    return count;
+    return out;
   }
 
-  void SetVisible(bool v) {
-    RequireConnection();
-    visible = v;
-    for (Document& d : documents) {
-      if (!d.ours || d.closed->disposed()) continue;
-      if (Reference<awt::XWindow> w = ContainerWindow(d.model); w.is()) w->setVisible(v);
-    }
-  }
-
-  void DocumentsAdd(const std::string& path, bool asTemplate) {
-    RequireConnection();
-    Reference<lang::XComponent> component = desktop->loadComponentFromURL(
-        FileUrl(path), "_blank", 0,
-        Properties({Property("AsTemplate", Any(asTemplate)), Property("Hidden", Any(!visible)),
-                    Property("MacroExecutionMode", Any(document::MacroExecMode::NEVER_EXECUTE))}));
-    if (!component.is()) throw Failure{"LibreOffice Writer не смог открыть шаблон " + path + "."};
-    if (!IsTextDocument(component)) {
-      if (Reference<util::XCloseable> c(component, UNO_QUERY); c.is()) c->close(true);
-      throw Failure{"Файл " + path + " не является текстовым документом."};
-    }
-    lastAdded = Register(Reference<frame::XModel>(component, UNO_QUERY_THROW), true).id;
-  }
-
-  int ActiveDocument() {
+  // Word's ActiveDocument: the document of LibreOffice's active window; without one (a hidden
+  // or headless LibreOffice) the document made last, as it would be in Word; after that any
+  // text document. Zero when there is none.
+  int ActiveId() {
     RequireConnection();
     Reference<lang::XComponent> current = desktop->getCurrentComponent();
     if (current.is() && IsTextDocument(current))
       return Register(Reference<frame::XModel>(current, UNO_QUERY_THROW), false).id;
-    // Without an active window (a hidden or headless LibreOffice) the document made last is the
-    // active one, as it would be in Word; after that any text document.
-    for (const Document& d : documents)
-      if (d.id == lastAdded && !d.closed->disposed()) return d.id;
-    Reference<container::XEnumeration> e = desktop->getComponents()->createEnumeration();
+    if (Known(lastAdded)) return lastAdded;
     Reference<frame::XModel> any;
-    while (e->hasMoreElements()) {
-      Reference<uno::XInterface> c(e->nextElement(), UNO_QUERY);
-      if (IsTextDocument(c)) any.set(c, UNO_QUERY);
+    for (const Reference<frame::XModel>& m : TextDocuments()) any = m;
+    return any.is() ? Register(any, false).id : 0;
+  }
+
+  // The active document of the running action: looked up once per action, as long as it stays
+  // open.
+  Document* Active() {
+    RequireConnection();
+    if (Document* d = inAction ? Known(actionDocument) : nullptr) {
+      failedDocument = d->id;
+      return d;
     }
-    if (!any.is()) throw Failure{"Эта команда недоступна, так как нет открытых документов."};
-    return Register(any, false).id;
+    const int id = ActiveId();
+    if (inAction) actionDocument = id;
+    failedDocument = id;
+    return Known(id);
+  }
+
+  Document& RequireActive() {
+    Document* d = Active();
+    if (!d) throw Failure{kNoDocuments};
+    return *d;
   }
 
   static Reference<awt::XWindow> ContainerWindow(const Reference<frame::XModel>& model) {
@@ -409,39 +513,38 @@ struct WriterSession::State {
     return f.is() ? f->getContainerWindow() : Reference<awt::XWindow>();
   }
 
-  void Activate() {
-    RequireConnection();
-    Reference<lang::XComponent> current = desktop->getCurrentComponent();
-    Reference<frame::XModel> model(current, UNO_QUERY);
-    if (!model.is()) {
-      for (const Document& d : documents)
-        if (d.id == lastAdded && !d.closed->disposed()) model = d.model;
-    }
-    if (!model.is()) return;
-    Reference<awt::XWindow> w = ContainerWindow(model);
-    if (!w.is()) return;
-    Reference<awt::XTopWindow> top(w, UNO_QUERY);
-    if (top.is()) top->toFront();
-    w->setFocus();
+  std::string Title(Document& d) {
+    if (d.title.empty() || !inAction)
+      d.title = ToUtf8(Reference<frame::XTitle>(d.model, UNO_QUERY_THROW)->getTitle());
+    return d.title;
   }
 
-  void Quit() {
+  Document& Load(const std::string& path, bool hidden) {
     RequireConnection();
-    bool ended = false;
-    try {
-      ended = desktop->terminate();
-    } catch (const lang::DisposedException&) {
-      ended = true;  // the bridge may go while LibreOffice ends
+    Reference<lang::XComponent> component = desktop->loadComponentFromURL(
+        FileUrl(path), "_blank", 0,
+        Properties({Property("AsTemplate", Any(true)), Property("Hidden", Any(hidden)),
+                    Property("MacroExecutionMode", Any(document::MacroExecMode::NEVER_EXECUTE))}));
+    if (!component.is()) throw Failure{"LibreOffice Writer не смог открыть шаблон " + path + "."};
+    if (!IsTextDocument(component)) {
+      if (Reference<util::XCloseable> c(component, UNO_QUERY); c.is()) c->close(true);
+      throw Failure{"Файл " + path + " не является текстовым документом."};
     }
-    if (!ended)
-      throw Failure{"LibreOffice Writer не завершил работу: закрытие документов отменено."};
-    Drop();
+    Document& d = Register(Reference<frame::XModel>(component, UNO_QUERY_THROW), true);
+    d.hidden = hidden;
+    d.name = BaseName(path);
+    lastAdded = d.id;
+    actionDocument = d.id;
+    return d;
   }
 
-  // ---- document content ----
+  void CreateDocument(const wp::CreateDocument& r, wp::CreateDocument::Result& out) {
+    Document& d = Load(r.templatePath, r.hidden);
+    failedDocument = d.id;
+    out.name = Title(d);
+  }
 
-  void SetVariable(int id, const std::string& name, const std::string& value) {
-    Document& d = Find(id);
+  void SetVariable(Document& d, const std::string& name, const std::string& value) {
     if (name.find_first_not_of(" \t") == std::string::npos)
       throw Failure{"Имя переменной документа не задано."};
     Reference<text::XTextFieldsSupplier> fields(d.model, UNO_QUERY_THROW);
@@ -466,122 +569,395 @@ struct WriterSession::State {
       master->setPropertyValue("Name", Any(FromUtf8(name)));
     }
     master->setPropertyValue("Content", Any(FromUtf8(value)));
+    d.kept = false;
   }
 
-  void FieldsUpdate(int id) {
-    Document& d = Find(id);
+  static void FieldsUpdate(Document& d) {
     Reference<text::XTextFieldsSupplier> fields(d.model, UNO_QUERY_THROW);
     Reference<util::XRefreshable>(fields->getTextFields(), UNO_QUERY_THROW)->refresh();
+  }
+
+  void FillVariables(const wp::FillVariables& r, wp::NoResult&) {
+    Document& d = RequireActive();
+    for (const auto& [name, value] : r.variables) SetVariable(d, name, value);
+    FieldsUpdate(d);
   }
 
   // Word's Tables(n): the n-th table of the body in document order. Tables nested in cells and
   // tables of headers and footers do not count (Writer's own table list holds them, and a nested
   // table there even comes before its outer table), so the body is walked through.
   //
-  // The walk costs a remote call per paragraph, and Writer's own table count grows with the cells
-  // of all tables, so the list of the walk serves the steps of one action (one block) and is made
-  // anew by the next: a table the user adds or removes between two blocks is seen by the next.
-  Reference<text::XTextTable> Table(int id, int position) {
-    Document& d = Find(id);
+  // The walk costs a remote call per paragraph, so its list serves the blocks of one action and
+  // is made anew by the next: a table the user adds or removes between two actions is seen.
+  std::vector<Reference<text::XTextTable>>& BodyTables(Document& d) {
     if (!d.tablesWalked) {
       d.bodyTables.clear();
+      d.afterTables.clear();
+      d.rows.clear();
       Reference<text::XTextDocument> doc(d.model, UNO_QUERY_THROW);
       Reference<container::XEnumerationAccess> body(doc->getText(), UNO_QUERY_THROW);
       Reference<container::XEnumeration> e = body->createEnumeration();
+      bool afterTable = false;
       while (e->hasMoreElements()) {
-        Reference<text::XTextTable> t(e->nextElement(), UNO_QUERY);
-        if (t.is()) d.bodyTables.push_back(t);
+        const Any element = e->nextElement();
+        Reference<text::XTextTable> t(element, UNO_QUERY);
+        if (t.is()) {
+          d.bodyTables.push_back(t);
+          afterTable = true;
+        } else if (afterTable) {
+          d.afterTables.set(element, UNO_QUERY);
+          afterTable = false;
+        }
       }
-      d.tablesWalked = true;
+      d.tablesWalked = inAction;
     }
-    if (position < 1 || position > static_cast<int>(d.bodyTables.size()))
+    return d.bodyTables;
+  }
+
+  Reference<text::XTextTable> Table(Document& d, int position) {
+    const auto& tables = BodyTables(d);
+    if (position < 1 || position > static_cast<int>(tables.size()))
       throw Failure{"Запрошенная таблица не существует: в документе нет таблицы с номером " +
                     std::to_string(position) +
-                    " (таблиц в документе: " + std::to_string(d.bodyTables.size()) + ")."};
-    return d.bodyTables[static_cast<std::size_t>(position - 1)];
+                    " (таблиц в документе: " + std::to_string(tables.size()) + ")."};
+    return tables[static_cast<std::size_t>(position - 1)];
   }
 
-  // A new action: what was learnt about the documents' tables is dropped.
-  void ForgetTables() {
+  Reference<table::XTableRows> Rows(Document& d, int position) {
+    Reference<text::XTextTable> t = Table(d, position);
+    Reference<table::XTableRows>& rows = d.rows[position];
+    if (!rows.is() || !d.tablesWalked) rows = t->getRows();
+    return rows;
+  }
+
+  // A new action: what was learnt about the documents is dropped.
+  void ForgetAction() {
+    actionDocument = 0;
     for (Document& d : documents) {
+      d.title.clear();
       d.tablesWalked = false;
       d.bodyTables.clear();
+      d.rows.clear();
     }
   }
 
-  // Each new row makes Writer lay out the table anew, and with a heading row repeated on every
-  // page that costs time in proportion to the table's length. Within one action (a "send all" of
-  // many blocks) the layout is held back and done once a second, so the whole run grows with the
-  // number of blocks and Writer still shows them coming in.
+  // Each new row makes Writer lay out the table anew, and keeps a copy of the whole table for its
+  // undo, at costs that grow with the table. Within one action (a "send all" of many blocks)
+  // the layout is held back and done once, at its end, and the action's changes are not
+  // recorded for undo.
   void HoldLayout(Document& d) {
-    if (!inAction) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (!d.locked) {
-      d.model->lockControllers();
-      d.locked = true;
-      d.lockedAt = now;
-    } else if (now - d.lockedAt > std::chrono::seconds(1)) {
-      d.model->unlockControllers();
-      d.model->lockControllers();
-      d.lockedAt = now;
-    }
+    if (!inAction || d.locked) return;
+    d.model->lockControllers();
+    d.locked = true;
+    d.undo = Reference<document::XUndoManagerSupplier>(d.model, UNO_QUERY_THROW)->getUndoManager();
+    d.undo->lock();
   }
-
-  void BeginAction() { inAction = true; }
 
   // A helper ended in the middle of an action (it did not answer in time) leaves its documents'
-  // screen updates held back; a new connection gives them back.
+  // layout and undo held back; a new connection gives them back.
   void ReleaseLeftHolds() {
     try {
-      Reference<container::XEnumeration> e = desktop->getComponents()->createEnumeration();
-      while (e->hasMoreElements()) {
-        Reference<frame::XModel> model(e->nextElement(), UNO_QUERY);
-        if (!model.is() || !IsTextDocument(model)) continue;
+      for (const Reference<frame::XModel>& model : TextDocuments()) {
         for (int i = 0; i < 1000 && model->hasControllersLocked(); ++i) model->unlockControllers();
+        Reference<document::XUndoManager> undo =
+            Reference<document::XUndoManagerSupplier>(model, UNO_QUERY_THROW)->getUndoManager();
+        for (int i = 0; i < 1000 && undo->isLocked(); ++i) undo->unlock();
       }
     } catch (const uno::Exception&) {
     }
   }
 
-  void EndAction() {
+  void EndAction(const wp::EndAction&, wp::NoResult&) {
     inAction = false;
+    ForgetAction();
     for (Document& d : documents) {
       if (!d.locked) continue;
       d.locked = false;
       if (d.closed->disposed()) continue;
       try {
         d.model->unlockControllers();
+        if (d.undo.is()) d.undo->unlock();
       } catch (const uno::Exception&) {
       }
+      d.undo.clear();
     }
   }
 
-  void RowsAdd(int id, int position) {
-    HoldLayout(Find(id));
-    Reference<table::XTableRows> rows = Table(id, position)->getRows();
-    rows->insertByIndex(rows->getCount(), 1);
-  }
-
-  int RowsCount(int id, int position) { return Table(id, position)->getRows()->getCount(); }
-
-  void CellSelect(int id, int position, int row, int column) {
-    Reference<text::XTextTable> t = Table(id, position);
-    selection = {};
+  // The cell of a table, or the failure Word gives for a cell that is not there.
+  static Reference<text::XText> Cell(const Reference<text::XTextTable>& t, int position, int row,
+                                     int column) {
     Reference<table::XCell> cell;
-    if (row >= 1 && column >= 1)
-      cell = t->getCellByName(ColumnName(column - 1) + OUString::number(row));
+    if (row >= 1 && column >= 1) cell = t->getCellByName(CellName(column, row));
     if (!cell.is())
       throw Failure{"Запрошенная ячейка не существует: в таблице " + std::to_string(position) +
                     " нет ячейки (" + std::to_string(row) + ", " + std::to_string(column) +
                     ") (строк: " + std::to_string(t->getRows()->getCount()) + ")."};
-    Reference<text::XText> text(cell, UNO_QUERY_THROW);
-    Reference<text::XTextCursor> cursor = text->createTextCursor();
-    cursor->gotoEnd(true);  // from the start: the whole content of the cell, as Word selects it
-    selection.document = id;
-    selection.text = text;
-    selection.cursor = cursor;
-    selection.properties.set(cursor, UNO_QUERY_THROW);
+    return Reference<text::XText>(cell, UNO_QUERY_THROW);
   }
+
+  // The whole content of a cell replaced by `text`, then formatted: Word's Cell.Select,
+  // Selection.Text and the format of the selection, in one pass.
+  static void WriteCell(const Reference<text::XText>& cell, const OUString& text,
+                        const PropertyValues& format) {
+    Reference<text::XTextCursor> cursor =
+        cell->createTextCursorByRange(Reference<text::XTextRange>(cell.get()));
+    cursor->setString(text);  // the cursor then spans the new text
+    format.ApplyTo(Reference<beans::XMultiPropertySet>(cursor, UNO_QUERY_THROW));
+  }
+
+  Reference<graphic::XGraphic> Graphic(const std::string& png) {
+    if (auto it = pictures.find(png); it != pictures.end()) return it->second;
+    if (!graphics.is()) graphics = graphic::GraphicProvider::create(remote);
+    const Sequence<sal_Int8> bytes(reinterpret_cast<const sal_Int8*>(png.data()),
+                                   static_cast<sal_Int32>(png.size()));
+    Reference<io::XInputStream> in(io::SequenceInputStream::createStreamFromSequence(remote, bytes),
+                                   UNO_QUERY_THROW);
+    Reference<graphic::XGraphic> graphic =
+        graphics->queryGraphic(Properties({Property("InputStream", Any(in))}));
+    if (!graphic.is()) throw Failure{"LibreOffice Writer не смог прочитать рисунок."};
+    // The same picture (a file sent twice) is read once; a "send all" of different pictures
+    // does not pile them up.
+    if (pictures.size() >= 64) pictures.clear();
+    pictures.emplace(png, graphic);
+    return graphic;
+  }
+
+  // The picture as a character of its own, at 96 pixels per inch (sizes in 1/100 mm), put at
+  // `at` in `text`.
+  void InsertPicture(Document& d, const Reference<text::XText>& text,
+                     const Reference<text::XTextRange>& at, const std::string& png, int width,
+                     int height) {
+    if (width < 1 || height < 1 || width > 10000 || height > 10000) throw Failure{kOutOfRange};
+    Reference<graphic::XGraphic> graphic = Graphic(png);
+    Reference<lang::XMultiServiceFactory> factory(d.model, UNO_QUERY_THROW);
+    Reference<text::XTextContent> object(
+        factory->createInstance("com.sun.star.text.TextGraphicObject"), UNO_QUERY_THROW);
+    const Any size(awt::Size(static_cast<sal_Int32>(std::lround(width * 2540.0 / 96.0)),
+                             static_cast<sal_Int32>(std::lround(height * 2540.0 / 96.0))));
+    // Writer's picture objects take their properties one at a time.
+    Reference<beans::XPropertySet> properties(object, UNO_QUERY_THROW);
+    properties->setPropertyValue("AnchorType", Any(text::TextContentAnchorType_AS_CHARACTER));
+    properties->setPropertyValue("Graphic", Any(graphic));
+    properties->setPropertyValue("Size", size);
+    text->insertTextContent(at, object, true);
+  }
+
+  // Part 4.3's block in one request: a new last row of table n; the number centred in cell 1;
+  // the picture justified in cell 2; the lines, left aligned in the block font, in cell 3. The
+  // stage reached is in the reply also when a step fails.
+  void AppendBlock(const wp::AppendBlock& r, wp::AppendBlock::Result& out) {
+    CheckFont(r.font);
+    Document* d = Active();
+    if (!d) {
+      out.noDocument = true;
+      return;
+    }
+    HoldLayout(*d);
+    Reference<text::XTextTable> table = Table(*d, r.table);
+    Reference<table::XTableRows> rows = Rows(*d, r.table);
+    const sal_Int32 row = rows->getCount() + 1;
+    rows->insertByIndex(row - 1, 1);
+    d->kept = false;
+    out.stage = static_cast<std::uint8_t>(wp::Stage::kRowAdded);
+
+    Reference<text::XText> number = Cell(table, r.table, row, 1);
+    out.stage = static_cast<std::uint8_t>(wp::Stage::kNumberCell);
+    WriteCell(number, OUString::number(r.number),
+              PropertyValues().Add("ParaAdjust", Any(Adjust(1))));
+
+    Reference<text::XText> picture = Cell(table, r.table, row, 2);
+    out.stage = static_cast<std::uint8_t>(wp::Stage::kPictureCell);
+    Reference<text::XTextCursor> at =
+        picture->createTextCursorByRange(Reference<text::XTextRange>(picture.get()));
+    Reference<beans::XPropertySet>(at, UNO_QUERY_THROW)
+        ->setPropertyValue("ParaAdjust", Any(Adjust(3)));
+    InsertPicture(*d, picture, Reference<text::XTextRange>(at.get()), r.png, r.width, r.height);
+
+    Reference<text::XText> lines = Cell(table, r.table, row, 3);
+    PropertyValues format;
+    AddFont(format, r.font).Add("ParaAdjust", Any(Adjust(0)));
+    WriteCell(lines, LinesText(r.lines), format);
+    out.stage = static_cast<std::uint8_t>(wp::Stage::kComplete);
+    out.documentName = Title(*d);
+  }
+
+  // A heading and a two-column table of the rows, after the document's last top-level table
+  // (at the end of the text when it has none).
+  void AppendSummary(const wp::AppendSummary& r, wp::AppendSummary::Result& out) {
+    CheckFont(r.font);
+    Document* d = Active();
+    if (!d) {
+      out.noDocument = true;
+      return;
+    }
+    Reference<text::XTextDocument> doc(d->model, UNO_QUERY_THROW);
+    Reference<text::XText> body = doc->getText();
+    Reference<lang::XMultiServiceFactory> factory(d->model, UNO_QUERY_THROW);
+    BodyTables(*d);
+    // The heading opens a paragraph of its own where the paragraph after the last table (or the
+    // end of the text) was; that paragraph's rest follows the new table.
+    Reference<text::XTextCursor> cursor;
+    if (d->afterTables.is()) {
+      cursor = body->createTextCursorByRange(d->afterTables->getStart());
+    } else {
+      cursor = body->createTextCursor();
+      cursor->gotoEnd(false);
+      body->insertControlCharacter(Reference<text::XTextRange>(cursor.get()),
+                                   text::ControlCharacter::PARAGRAPH_BREAK, false);
+    }
+    d->kept = false;
+    cursor->setString(FromUtf8(r.heading));  // the cursor then spans the heading
+    wp::Font heading = r.font;
+    heading.bold = true;
+    PropertyValues headingFormat;
+    AddFont(headingFormat, heading).Add("ParaAdjust", Any(Adjust(0)));
+    headingFormat.ApplyTo(Reference<beans::XMultiPropertySet>(cursor, UNO_QUERY_THROW));
+    cursor->collapseToEnd();
+    const Reference<text::XTextRange> here(cursor.get());
+    body->insertControlCharacter(here, text::ControlCharacter::PARAGRAPH_BREAK, false);
+    Reference<text::XTextTable> table(factory->createInstance("com.sun.star.text.TextTable"),
+                                      UNO_QUERY_THROW);
+    const sal_Int32 count = std::max<sal_Int32>(1, static_cast<sal_Int32>(r.rows.size()));
+    table->initialize(count, 2);
+    body->insertTextContent(here, Reference<text::XTextContent>(table.get()), false);
+    PropertyValues format;
+    AddFont(format, r.font).Add("ParaAdjust", Any(Adjust(0)));
+    for (std::size_t i = 0; i < r.rows.size(); ++i) {
+      const int row = static_cast<int>(i) + 1;
+      WriteCell(Cell(table, 0, row, 1), FromUtf8(r.rows[i].first), format);
+      WriteCell(Cell(table, 0, row, 2), FromUtf8(r.rows[i].second), format);
+    }
+    d->tablesWalked = false;  // the document has one table more
+    out.documentName = Title(*d);
+  }
+
+  void Where(const wp::Where&, wp::Where::Result& out) {
+    Document& d = RequireActive();
+    out.name = Title(d);
+    out.hidden = d.hidden;
+    const OUString url = d.model->getURL();
+    OUString path;
+    if (url.startsWith("file:") &&
+        osl::FileBase::getSystemPathFromFileURL(url, path) == osl::FileBase::E_None)
+      out.file = ToUtf8(path);
+  }
+
+  void StoreTo(Document& d, const std::string& path, const std::string& filter) {
+    Reference<frame::XStorable> storable(d.model, UNO_QUERY_THROW);
+    storable->storeToURL(FileUrl(path), Properties({Property("FilterName", Any(FromUtf8(filter))),
+                                                    Property("Overwrite", Any(true))}));
+  }
+
+  void Store(const wp::Store& r, wp::NoResult&) {
+    Document& d = RequireActive();
+    StoreTo(d, r.path, r.filter);
+    d.kept = true;
+  }
+
+  void CountDocuments(const wp::CountDocuments&, wp::CountDocuments::Result& out) {
+    out.count = static_cast<std::int32_t>(TextDocuments().size());
+  }
+
+  void Activate() {
+    RequireConnection();
+    Reference<frame::XModel> model(desktop->getCurrentComponent(), UNO_QUERY);
+    if (!model.is())
+      if (Document* d = Known(lastAdded)) model = d->model;
+    if (!model.is()) return;
+    Reference<awt::XWindow> w = ContainerWindow(model);
+    if (!w.is()) return;
+    Reference<awt::XTopWindow> top(w, UNO_QUERY);
+    if (top.is()) top->toFront();
+    w->setFocus();
+  }
+
+  // Word's Quit: LibreOffice ends, asking about unsaved documents itself.
+  void Quit() {
+    RequireConnection();
+    bool ended = false;
+    try {
+      ended = desktop->terminate();
+    } catch (const lang::DisposedException&) {
+      ended = true;  // the bridge may go while LibreOffice ends
+    }
+    if (!ended)
+      throw Failure{"LibreOffice Writer не завершил работу: закрытие документов отменено."};
+    Drop();
+  }
+
+  void CloseDocuments(const wp::CloseDocuments& r, wp::CloseDocuments::Result& out) {
+    const std::vector<Reference<frame::XModel>> models = TextDocuments();
+    out.documents = static_cast<std::int32_t>(models.size());
+    if (r.mode == static_cast<std::uint8_t>(wp::CloseMode::kQuit)) {
+      if (models.empty()) return;
+      Activate();
+      Quit();
+      return;
+    }
+    const bool store = r.mode == static_cast<std::uint8_t>(wp::CloseMode::kStore);
+    if (!store && r.mode != static_cast<std::uint8_t>(wp::CloseMode::kClose))
+      throw Failure{kOutOfRange};
+    // Nobody could see these documents: each is stored unless it was since its last change,
+    // and the program closes them once it has kept the copies.
+    int n = 0;
+    for (const Reference<frame::XModel>& model : models) {
+      Document& d = Register(model, false);
+      if (!d.ours && !r.all) continue;
+      failedDocument = d.id;
+      if (!store) {
+        Reference<util::XCloseable>(d.model, UNO_QUERY_THROW)->close(true);
+        continue;
+      }
+      if (d.kept) continue;
+      const std::string file = r.folder + "/" + std::to_string(++n) + ".docx";
+      StoreTo(d, file, "MS Word 2007 XML");
+      d.kept = true;
+      out.stored.emplace_back(file, d.name.empty() ? Title(d) : d.name);
+    }
+    if (!store) selection = {};
+  }
+
+  void Terminate(const wp::Terminate&, wp::NoResult&) {
+    if (!desktop.is()) return;
+    try {
+      CloseOurs();
+      desktop->terminate();
+    } catch (const uno::Exception&) {
+    }
+    Drop();
+  }
+
+  void CloseOurs() {
+    RequireConnection();
+    for (Document& d : documents) {
+      if (!d.ours || d.closed->disposed()) continue;
+      try {
+        Reference<util::XCloseable>(d.model, UNO_QUERY_THROW)->close(true);
+      } catch (const uno::Exception&) {
+      }
+    }
+    selection = {};
+  }
+
+  // What a failure tells about the connection and the document. A failure from LibreOffice may
+  // come before the bridge has told it is gone: one call then says whether it still answers.
+  std::uint8_t FlagsAfterError(bool probe = false) {
+    std::uint8_t flags = 0;
+    if (probe && desktop.is() && bridgeGone.is() && !bridgeGone->disposed()) {
+      try {
+        desktop->getCurrentComponent();
+      } catch (const lang::DisposedException&) {
+        flags |= wp::kConnectionLost;
+      } catch (const uno::Exception&) {
+      }
+    }
+    if (bridgeGone.is() && bridgeGone->disposed()) flags |= wp::kConnectionLost;
+    for (const Document& d : documents)
+      if (d.id == failedDocument && d.closed->disposed()) flags |= wp::kDocumentClosed;
+    return flags;
+  }
+
+  // ---- the cursor-level operations of WriterWord ----
 
   void RequireSelection() {
     RequireConnection();
@@ -589,49 +965,15 @@ struct WriterSession::State {
     Find(selection.document);
   }
 
-  void SetAlignment(int alignment) {
-    RequireSelection();
-    style::ParagraphAdjust adjust;
-    switch (alignment) {
-      case 0:
-        adjust = style::ParagraphAdjust_LEFT;
-        break;
-      case 1:
-        adjust = style::ParagraphAdjust_CENTER;
-        break;
-      case 2:
-        adjust = style::ParagraphAdjust_RIGHT;
-        break;
-      case 3:
-        adjust = style::ParagraphAdjust_BLOCK;
-        break;
-      default:
-        throw Failure{kOutOfRange};
-    }
-    selection.properties->setPropertyValue("ParaAdjust", Any(static_cast<sal_Int16>(adjust)));
-  }
-
-  // All at once, in one call; the names in alphabetical order, as the interface asks.
   void ApplyFont(const Font& f) {
-    std::vector<OUString> names;
-    std::vector<Any> values;
-    auto add = [&](const char* name, const Any& value) {
-      names.push_back(OUString::createFromAscii(name));
-      values.push_back(value);
-    };
-    if (f.color) add("CharColor", Any(*f.color));
-    if (f.name) add("CharFontName", Any(*f.name));
-    if (f.size) add("CharHeight", Any(*f.size));
-    if (f.posture) add("CharPosture", Any(*f.posture));
-    if (f.weight) add("CharWeight", Any(*f.weight));
-    if (names.size() == 1) {
-      selection.properties->setPropertyValue(names[0], values[0]);
-      return;
-    }
+    PropertyValues p;
+    if (f.color) p.Add("CharColor", Any(*f.color));
+    if (f.name) p.Add("CharFontName", Any(*f.name));
+    if (f.size) p.Add("CharHeight", Any(*f.size));
+    if (f.posture) p.Add("CharPosture", Any(*f.posture));
+    if (f.weight) p.Add("CharWeight", Any(*f.weight));
     if (!selection.multi.is()) selection.multi.set(selection.cursor, UNO_QUERY_THROW);
-    selection.multi->setPropertyValues(
-        Sequence<OUString>(names.data(), static_cast<sal_Int32>(names.size())),
-        Sequence<Any>(values.data(), static_cast<sal_Int32>(values.size())));
+    p.ApplyTo(selection.multi);
   }
 
   void SetFont(const Font& change) {
@@ -645,86 +987,215 @@ struct WriterSession::State {
     ApplyFont(change);
   }
 
-  void SetText(std::string_view text) {
-    RequireSelection();
-    selection.cursor->setString(ParagraphText(text));  // the cursor then spans the new text
-    // Text put into an empty selection does not always take the format given to it before.
-    if (!selection.font.empty()) ApplyFont(selection.font);
-  }
-
-  void PastePicture(const std::string& png, int width, int height) {
-    RequireSelection();
-    Document& d = Find(selection.document);
-    if (!graphics.is()) graphics = graphic::GraphicProvider::create(remote);
-    const Sequence<sal_Int8> bytes(reinterpret_cast<const sal_Int8*>(png.data()),
-                                   static_cast<sal_Int32>(png.size()));
-    Reference<io::XInputStream> in(io::SequenceInputStream::createStreamFromSequence(remote, bytes),
-                                   UNO_QUERY_THROW);
-    Reference<graphic::XGraphic> graphic =
-        graphics->queryGraphic(Properties({Property("InputStream", Any(in))}));
-    if (!graphic.is()) throw Failure{"LibreOffice Writer не смог прочитать рисунок."};
-    Reference<lang::XMultiServiceFactory> factory(d.model, UNO_QUERY_THROW);
-    Reference<beans::XPropertySet> object(
-        factory->createInstance("com.sun.star.text.TextGraphicObject"), UNO_QUERY_THROW);
-    object->setPropertyValue("Graphic", Any(graphic));
-    object->setPropertyValue("AnchorType", Any(text::TextContentAnchorType_AS_CHARACTER));
-    // A pasted screen bitmap is shown at 96 pixels per inch; sizes are in 1/100 mm.
-    object->setPropertyValue(
-        "Size", Any(awt::Size(static_cast<sal_Int32>(std::lround(width * 2540.0 / 96.0)),
-                              static_cast<sal_Int32>(std::lround(height * 2540.0 / 96.0)))));
-    Reference<text::XTextContent> content(object, UNO_QUERY_THROW);
-    selection.text->insertTextContent(Reference<text::XTextRange>(selection.cursor.get()), content,
-                                      true);
-    selection.cursor->collapseToEnd();  // the insertion point ends up behind the picture
-  }
-
-  void Collapse(int direction) {
-    RequireSelection();
-    if (direction == 0)
-      selection.cursor->collapseToEnd();
-    else if (direction == 1)
-      selection.cursor->collapseToStart();
-    else
-      throw Failure{kOutOfRange};
-  }
-
-  void Store(int id, const std::string& path, const std::string& filter) {
-    Document& d = Find(id);
-    Reference<frame::XStorable> storable(d.model, UNO_QUERY_THROW);
-    storable->storeToURL(FileUrl(path), Properties({Property("FilterName", Any(FromUtf8(filter))),
-                                                    Property("Overwrite", Any(true))}));
-  }
-
-  void CloseDocuments() {
-    RequireConnection();
-    for (Document& d : documents) {
-      if (!d.ours || d.closed->disposed()) continue;
-      try {
-        Reference<util::XCloseable>(d.model, UNO_QUERY_THROW)->close(true);
-      } catch (const uno::Exception&) {
+  void RunLegacy(const wp::Legacy& r, wp::Legacy::Result& out) {
+    const auto i = [&r](std::size_t k) { return std::get<std::int32_t>(r.args[k]); };
+    const auto s = [&r](std::size_t k) -> const std::string& {
+      return std::get<std::string>(r.args[k]);
+    };
+    if (r.op >= wp::Op::kLegacySetAlignment && r.op <= wp::Op::kLegacyCollapse)
+      failedDocument = selection.document;
+    switch (r.op) {
+      case wp::Op::kLegacySetVisible:
+        RequireConnection();
+        visible = std::get<bool>(r.args[0]);
+        for (Document& d : documents) {
+          if (!d.ours || d.closed->disposed()) continue;
+          if (Reference<awt::XWindow> w = ContainerWindow(d.model); w.is()) w->setVisible(visible);
+        }
+        break;
+      case wp::Op::kLegacyDocumentsAdd:
+        if (!std::get<bool>(r.args[1])) throw Failure{"Создание нового шаблона не поддерживается."};
+        Load(s(0), !visible);
+        break;
+      case wp::Op::kLegacyActiveDocument:
+        out.number = ActiveId();
+        if (out.number == 0) throw Failure{kNoDocuments};
+        break;
+      case wp::Op::kLegacyActivate:
+        Activate();
+        break;
+      case wp::Op::kLegacyQuit:
+        Quit();
+        break;
+      case wp::Op::kLegacyName:
+        out.text = Title(Find(i(0)));
+        break;
+      case wp::Op::kLegacySetVariable:
+        SetVariable(Find(i(0)), s(1), s(2));
+        break;
+      case wp::Op::kLegacyFieldsUpdate:
+        FieldsUpdate(Find(i(0)));
+        break;
+      case wp::Op::kLegacyTablesItem:
+        Table(Find(i(0)), i(1));
+        break;
+      case wp::Op::kLegacyRowsAdd: {
+        Document& d = Find(i(0));
+        HoldLayout(d);
+        Reference<table::XTableRows> rows = Table(d, i(1))->getRows();
+        rows->insertByIndex(rows->getCount(), 1);
+        d.kept = false;
+        break;
       }
+      case wp::Op::kLegacyRowsCount:
+        out.number = Table(Find(i(0)), i(1))->getRows()->getCount();
+        break;
+      case wp::Op::kLegacyCellSelect: {
+        Reference<text::XText> text = Cell(Table(Find(i(0)), i(1)), i(1), i(2), i(3));
+        selection = {};
+        Reference<text::XTextCursor> cursor = text->createTextCursor();
+        cursor->gotoEnd(true);  // from the start: the whole content of the cell, as Word selects
+        selection.document = i(0);
+        selection.text = text;
+        selection.cursor = cursor;
+        selection.properties.set(cursor, UNO_QUERY_THROW);
+        break;
+      }
+      case wp::Op::kLegacySetAlignment:
+        RequireSelection();
+        selection.properties->setPropertyValue("ParaAdjust", Any(Adjust(i(0))));
+        break;
+      case wp::Op::kLegacySetText:
+        RequireSelection();
+        selection.cursor->setString(ParagraphText(s(0)));  // the cursor then spans the new text
+        // Text put into an empty selection does not always take the format given to it before.
+        if (!selection.font.empty()) ApplyFont(selection.font);
+        Find(selection.document).kept = false;
+        break;
+      case wp::Op::kLegacyPastePicture: {
+        RequireSelection();
+        Document& d = Find(selection.document);
+        InsertPicture(d, selection.text, Reference<text::XTextRange>(selection.cursor.get()), s(0),
+                      i(1), i(2));
+        selection.cursor->collapseToEnd();  // the insertion point ends up behind the picture
+        break;
+      }
+      case wp::Op::kLegacySetFontName: {
+        Font f;
+        f.name = FromUtf8(s(0));
+        SetFont(f);
+        break;
+      }
+      case wp::Op::kLegacySetFontSize: {
+        const float points = static_cast<float>(i(0)) / 100.0f;
+        if (!(points >= 1.0f && points <= 1638.0f)) throw Failure{kOutOfRange};
+        Font f;
+        f.size = points;
+        SetFont(f);
+        break;
+      }
+      case wp::Op::kLegacySetFontBold: {
+        Font f;
+        f.weight = i(0) != 0 ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
+        SetFont(f);
+        break;
+      }
+      case wp::Op::kLegacySetFontItalic: {
+        Font f;
+        f.posture = i(0) != 0 ? awt::FontSlant_ITALIC : awt::FontSlant_NONE;
+        SetFont(f);
+        break;
+      }
+      case wp::Op::kLegacySetFontColorIndex: {
+        const int index = i(0);
+        if (index < 0 || index >= static_cast<int>(std::size(kColorIndex)))
+          throw Failure{kOutOfRange};
+        Font f;
+        f.color = kColorIndex[index];
+        SetFont(f);
+        break;
+      }
+      case wp::Op::kLegacyCollapse:
+        RequireSelection();
+        if (i(0) == 0)
+          selection.cursor->collapseToEnd();
+        else if (i(0) == 1)
+          selection.cursor->collapseToStart();
+        else
+          throw Failure{kOutOfRange};
+        break;
+      case wp::Op::kLegacyCloseOurs:
+        CloseOurs();
+        break;
+      default:
+        throw Failure{"Неизвестная операция модуля LibreOffice.", wp::kRefused};
     }
-    selection = {};
-  }
-
-  void Terminate() {
-    if (!desktop.is()) return;
-    try {
-      CloseDocuments();
-      desktop->terminate();
-    } catch (const uno::Exception&) {
-    }
-    Drop();
-  }
-
-  std::uint8_t FlagsAfterError(int documentId) {
-    std::uint8_t flags = 0;
-    if (!bridgeGone.is() || bridgeGone->disposed()) flags |= wp::kConnectionLost;
-    for (const Document& d : documents)
-      if (d.id == documentId && d.closed->disposed()) flags |= wp::kDocumentClosed;
-    return flags;
   }
 };
+
+namespace {
+
+using State = WriterSession::State;
+
+// The failure of a request, from whatever it threw.
+wp::Failure Caught(State& s) {
+  try {
+    throw;
+  } catch (const Failure& f) {
+    return {f.text, static_cast<std::uint8_t>(f.flags | s.FlagsAfterError())};
+  } catch (const uno::Exception& e) {
+    const std::uint8_t flags = s.FlagsAfterError(/*probe=*/true);
+    // Writer's own text; its type names the failure when the text is empty.
+    std::string text = ToUtf8(e.Message);
+    if (text.empty()) text = ToUtf8(cppu::getCaughtException().getValueTypeName());
+    return {text, flags};
+  } catch (const cppu::BootstrapException& e) {
+    return {ToUtf8(e.getMessage()), wp::kConnectionLost};
+  } catch (const std::exception& e) {
+    return {e.what(), s.FlagsAfterError()};
+  }
+}
+
+// Runs one decoded request with its handler and encodes the reply.
+template <class Request, auto Handler>
+std::string Run(State& s, const wp::Request& request) {
+  wp::Reply<typename Request::Result> reply;
+  s.failedDocument = 0;
+  try {
+    (s.*Handler)(std::get<Request>(request), reply.result);
+  } catch (...) {
+    reply.status = wp::Status::kFailed;
+    reply.failure = Caught(s);
+  }
+  return wp::EncodeReply(reply);
+}
+
+struct Route {
+  std::size_t request;  // the index of the request's kind in wp::Request
+  std::string (*run)(State&, const wp::Request&);
+};
+
+template <class Request, std::size_t I = 0>
+constexpr std::size_t IndexOf() {
+  if constexpr (std::is_same_v<std::variant_alternative_t<I, wp::Request>, Request>)
+    return I;
+  else
+    return IndexOf<Request, I + 1>();
+}
+
+template <class Request, auto Handler>
+constexpr Route To() {
+  return {IndexOf<Request>(), &Run<Request, Handler>};
+}
+
+// Every kind of request and what runs it.
+constexpr Route kRoutes[] = {
+    To<wp::Attach, &State::Attach>(),
+    To<wp::EndAction, &State::EndAction>(),
+    To<wp::CreateDocument, &State::CreateDocument>(),
+    To<wp::FillVariables, &State::FillVariables>(),
+    To<wp::AppendBlock, &State::AppendBlock>(),
+    To<wp::AppendSummary, &State::AppendSummary>(),
+    To<wp::Where, &State::Where>(),
+    To<wp::Store, &State::Store>(),
+    To<wp::CountDocuments, &State::CountDocuments>(),
+    To<wp::CloseDocuments, &State::CloseDocuments>(),
+    To<wp::Terminate, &State::Terminate>(),
+    To<wp::Legacy, &State::RunLegacy>(),
+};
+static_assert(std::size(kRoutes) == std::variant_size_v<wp::Request>, "a route for every request");
+
+}  // namespace
 
 WriterSession::WriterSession() : state_(std::make_unique<State>()) {}
 
@@ -753,186 +1224,20 @@ std::string WriterSession::CheckRuntime() {
   }
 }
 
-std::string WriterSession::Handle(std::string_view request) {
-  State& s = *state_;
-  wp::Decoder in(request);
-  wp::Encoder out;
-  out.U8(static_cast<std::uint8_t>(wp::Status::kOk));
-  const auto op = static_cast<wp::Op>(in.U8());
-  int documentId = 0;
-  auto fail = [&](const std::string& text, std::uint8_t flags) {
-    wp::Encoder f;
-    f.U8(static_cast<std::uint8_t>(wp::Status::kFailed)).Str(text).U8(flags);
-    return f;
-  };
-  try {
-    switch (op) {
-      case wp::Op::kAttach: {
-        const std::string pipe = in.Str();
-        out.U8(static_cast<std::uint8_t>(s.Attach(pipe)));
-        break;
-      }
-      case wp::Op::kSetVisible:
-        s.SetVisible(in.Bool());
-        break;
-      case wp::Op::kDocumentsCount:
-        out.I32(s.DocumentsCount());
-        break;
-      case wp::Op::kDocumentsAdd: {
-        const std::string path = in.Str();
-        s.DocumentsAdd(path, in.Bool());
-        break;
-      }
-      case wp::Op::kActiveDocument:
-        out.I32(s.ActiveDocument());
-        break;
-      case wp::Op::kActivate:
-        s.Activate();
-        break;
-      case wp::Op::kQuit:
-        s.Quit();
-        break;
-      case wp::Op::kName: {
-        documentId = in.I32();
-        State::Document& d = s.Find(documentId);
-        out.Str(ToUtf8(Reference<frame::XTitle>(d.model, UNO_QUERY_THROW)->getTitle()));
-        break;
-      }
-      case wp::Op::kSetVariable: {
-        documentId = in.I32();
-        const std::string name = in.Str();
-        const std::string value = in.Str();
-        s.SetVariable(documentId, name, value);
-        break;
-      }
-      case wp::Op::kFieldsUpdate:
-        documentId = in.I32();
-        s.FieldsUpdate(documentId);
-        break;
-      case wp::Op::kTablesItem: {
-        documentId = in.I32();
-        const int position = in.I32();
-        s.Table(documentId, position);
-        break;
-      }
-      case wp::Op::kRowsAdd: {
-        documentId = in.I32();
-        const int position = in.I32();
-        s.RowsAdd(documentId, position);
-        break;
-      }
-      case wp::Op::kRowsCount: {
-        documentId = in.I32();
-        const int position = in.I32();
-        out.I32(s.RowsCount(documentId, position));
-        break;
-      }
-      case wp::Op::kCellSelect: {
-        documentId = in.I32();
-        const int position = in.I32();
-        const int row = in.I32();
-        const int column = in.I32();
-        s.CellSelect(documentId, position, row, column);
-        break;
-      }
-      case wp::Op::kSetAlignment:
-        documentId = s.selection.document;
-        s.SetAlignment(in.I32());
-        break;
-      case wp::Op::kSetText: {
-        documentId = s.selection.document;
-        const std::string text = in.Str();
-        s.SetText(text);
-        break;
-      }
-      case wp::Op::kPastePicture: {
-        documentId = s.selection.document;
-        const std::string png = in.Bytes();
-        const int width = in.I32();
-        const int height = in.I32();
-        s.PastePicture(png, width, height);
-        break;
-      }
-      case wp::Op::kSetFontName: {
-        documentId = s.selection.document;
-        State::Font f;
-        f.name = FromUtf8(in.Str());
-        s.SetFont(f);
-        break;
-      }
-      case wp::Op::kSetFontSize: {
-        documentId = s.selection.document;
-        const float points = static_cast<float>(in.I32()) / 100.0f;
-        if (!(points >= 1.0f && points <= 1638.0f)) throw Failure{kOutOfRange};
-        State::Font f;
-        f.size = points;
-        s.SetFont(f);
-        break;
-      }
-      case wp::Op::kSetFontBold: {
-        documentId = s.selection.document;
-        State::Font f;
-        f.weight = in.I32() != 0 ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
-        s.SetFont(f);
-        break;
-      }
-      case wp::Op::kSetFontItalic: {
-        documentId = s.selection.document;
-        State::Font f;
-        f.posture = in.I32() != 0 ? awt::FontSlant_ITALIC : awt::FontSlant_NONE;
-        s.SetFont(f);
-        break;
-      }
-      case wp::Op::kSetFontColorIndex: {
-        documentId = s.selection.document;
-        const int index = in.I32();
-        if (index < 0 || index >= static_cast<int>(std::size(kColorIndex)))
-          throw Failure{kOutOfRange};
-        State::Font f;
-        f.color = kColorIndex[index];
-        s.SetFont(f);
-        break;
-      }
-      case wp::Op::kCollapse:
-        documentId = s.selection.document;
-        s.Collapse(in.I32());
-        break;
-      case wp::Op::kStore: {
-        documentId = in.I32();
-        const std::string path = in.Str();
-        const std::string filter = in.Str();
-        s.Store(documentId, path, filter);
-        break;
-      }
-      case wp::Op::kBeginAction:
-        s.BeginAction();
-        break;
-      case wp::Op::kEndAction:
-        s.EndAction();
-        break;
-      case wp::Op::kCloseDocuments:
-        s.CloseDocuments();
-        break;
-      case wp::Op::kTerminate:
-        s.Terminate();
-        break;
-      default:
-        return fail("Неизвестная операция модуля LibreOffice.", 0).Payload();
-    }
-    if (!in.ok()) return fail("Неверный запрос к модулю LibreOffice.", 0).Payload();
-    return out.Payload();
-  } catch (const Failure& f) {
-    return fail(f.text, f.flags | s.FlagsAfterError(documentId)).Payload();
-  } catch (const uno::Exception& e) {
-    // Writer's own text; its type names the failure when the text is empty.
-    std::string text = ToUtf8(e.Message);
-    if (text.empty()) text = ToUtf8(cppu::getCaughtException().getValueTypeName());
-    return fail(text, s.FlagsAfterError(documentId)).Payload();
-  } catch (const cppu::BootstrapException& e) {
-    return fail(ToUtf8(e.getMessage()), wp::kConnectionLost).Payload();
-  } catch (const std::exception& e) {
-    return fail(e.what(), s.FlagsAfterError(documentId)).Payload();
+std::string WriterSession::Handle(std::string_view payload) {
+  const std::optional<wp::Request> request = wp::DecodeRequest(payload);
+  if (!request) {
+    wp::Reply<wp::NoResult> refused;
+    refused.status = wp::Status::kFailed;
+    refused.failure = {"Неверный запрос к модулю LibreOffice.", wp::kRefused};
+    return wp::EncodeReply(refused);
   }
+  for (const Route& route : kRoutes)
+    if (route.request == request->index()) return route.run(*state_, *request);
+  wp::Reply<wp::NoResult> unknown;
+  unknown.status = wp::Status::kFailed;
+  unknown.failure = {"Неизвестная операция модуля LibreOffice.", wp::kRefused};
+  return wp::EncodeReply(unknown);
 }
 
 }  // namespace kd735::writer

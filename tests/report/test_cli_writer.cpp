@@ -78,5 +78,26 @@ TEST_F(ReportCliWriter, RefusesAnOutputWriterDoesNotStore) {
   EXPECT_FALSE(QFileInfo::exists(out));
 }
 
+// Programs find the helper beside them (or in their installed layout), never at a path of the
+// build tree compiled into them: a copy elsewhere, or a build folder somebody else can write
+// into, must not run a kd735_writer it did not bring.
+TEST_F(ReportCliWriter, ACopiedProgramRunsNoHelperOfTheBuildTree) {
+  const QByteArray buildHelper = QByteArrayLiteral(KD735_BUILD_DIR) + "/report/writer/" +
+                                 QByteArrayLiteral("kd735_writer");
+  QFile cli(QStringLiteral(KD735_CLI));
+  ASSERT_TRUE(cli.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(cli.readAll().contains(buildHelper)) << "the build path is compiled in";
+
+  const QString copy = dir_.filePath(u"kd735"_s);
+  ASSERT_TRUE(QFile::copy(QStringLiteral(KD735_CLI), copy));
+  QProcess p;
+  p.start(copy, {u"report"_s, u"--writer"_s, u"--template"_s, kTemplate, u"--out"_s,
+                 dir_.filePath(u"copy.docx"_s), u"--measure"_s, measure_});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  EXPECT_EQ(p.exitCode(), 1);
+  EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(u"kd735_writer"_s));
+  EXPECT_FALSE(QFileInfo::exists(dir_.filePath(u"copy.docx"_s)));
+}
+
 }  // namespace
 }  // namespace kd735
