@@ -37,6 +37,7 @@
 #include "files/instrument_entry.h"
 #include "link/link_controller.h"
 #include "report/docx_engine.h"
+#include "report/writer_engine.h"
 
 namespace kd735::report_app {
 
@@ -184,7 +185,15 @@ void TMainForm::CheckWriter() {
   // Starting the helper takes some tens of milliseconds, and longer on a loaded machine: the
   // window is up meanwhile.
   auto result = std::make_shared<WordBackendAvailability>();
-  writerCheck_ = QThread::create([result] { *result = CheckWordBackend(WordBackend::kWriter); });
+  writerCheck_ = QThread::create([result] {
+    *result = CheckWordBackend(WordBackend::kWriter);
+    // A report in a Writer nobody can see would look made and then be lost: a LibreOffice
+    // without windows, or no screen, leaves the report to the .docx engine.
+    if (result->available) {
+      const WriterWindowCheck window = WriterEngine::CheckWindow();
+      if (!window.canShow) *result = {false, window.reason};
+    }
+  });
   writerCheck_->setParent(this);
   connect(writerCheck_, &QThread::finished, this, [this, result] {
     writer_ = *result;
@@ -201,9 +210,11 @@ void TMainForm::ShowWriterAvailability() {
   if (auto* items = qobject_cast<QStandardItemModel*>(WordEngineComboBox->model())) {
     QStandardItem* writer = items->item(1);
     writer->setEnabled(writer_.available);
-    writer->setToolTip(writer_.available
-                           ? QStringLiteral("Отчет строится в LibreOffice Writer у вас на глазах")
-                           : QStringLiteral("LibreOffice Writer недоступен: ") + writer_.reason);
+    const QString why = writer_.available
+                            ? QStringLiteral("Отчет строится в LibreOffice Writer у вас на глазах")
+                            : QStringLiteral("LibreOffice Writer недоступен: ") + writer_.reason;
+    writer->setToolTip(why);
+    writer->setData(why, Qt::AccessibleDescriptionRole);
   }
   const QSignalBlocker quiet(WordEngineComboBox);
   WordEngineComboBox->setCurrentIndex(WordEngineComboBox->findData(int(backend_)));

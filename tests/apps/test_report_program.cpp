@@ -36,6 +36,7 @@
 #include "files/picture.h"
 #include "files/viewer.h"
 #include "report/docx_engine.h"
+#include "report/writer_engine.h"
 #include "tests/apps/program_rig.h"
 #include "tests/common/file_helpers.h"
 #include "tests/report/docx_reader.h"
@@ -630,8 +631,8 @@ TEST_F(ReportProgramTest, TheReportIsSavedAsPdfWhereLibreOfficeIsInstalled) {
   EXPECT_EQ(pdf->accessibleDescription(), pdf->toolTip());
 }
 
-// Without an engine given, Writer is used exactly when it can be started, and the user may
-// choose the .docx engine instead for the rest of the run.
+// Without an engine given, Writer is used exactly when it can be started and show its window,
+// and the user may choose the .docx engine instead for the rest of the run.
 TEST(ReportProgramEngine, WriterWhereItCanBeStartedAndTheChoiceIsTheUsers) {
   ProgramRig rig(Which::kReport);
   auto* form = static_cast<TMainForm*>(rig.main);
@@ -639,11 +640,38 @@ TEST(ReportProgramEngine, WriterWhereItCanBeStartedAndTheChoiceIsTheUsers) {
   ASSERT_TRUE(engine);
   // Found out off the window's thread: the window is up before it is known.
   ASSERT_TRUE(PumpUntil([&] { return form->WriterChecked(); }));
-  const bool writer = CheckWordBackend(WordBackend::kWriter).available;
+  const bool writer =
+      CheckWordBackend(WordBackend::kWriter).available && WriterEngine::CheckWindow().canShow;
   EXPECT_EQ(form->Backend(), writer ? WordBackend::kWriter : WordBackend::kDocx);
   EXPECT_EQ(engine->currentText(), WordBackendName(form->Backend()));
   engine->setCurrentIndex(engine->findData(int(WordBackend::kDocx)));
   EXPECT_EQ(form->Backend(), WordBackend::kDocx);
+}
+
+// Where Writer could not show its window (here: no screen), a report in it would be invisible:
+// the .docx engine is the default, and the Writer item says why it is not offered.
+TEST(ReportProgramEngine, NoWriterDefaultWithoutAScreenAndTheItemSaysWhy) {
+  const QByteArray display = qgetenv("DISPLAY"), wayland = qgetenv("WAYLAND_DISPLAY");
+  qunsetenv("DISPLAY");
+  qunsetenv("WAYLAND_DISPLAY");
+  ProgramRig rig(Which::kReport);
+  auto* form = static_cast<TMainForm*>(rig.main);
+  const bool checked = PumpUntil([&] { return form->WriterChecked(); });
+  if (!display.isEmpty()) qputenv("DISPLAY", display);
+  if (!wayland.isEmpty()) qputenv("WAYLAND_DISPLAY", wayland);
+  ASSERT_TRUE(checked);
+  auto* engine = form->findChild<QComboBox*>(QStringLiteral("WordEngineComboBox"));
+  ASSERT_TRUE(engine);
+  EXPECT_EQ(form->Backend(), WordBackend::kDocx);
+  EXPECT_EQ(engine->currentText(), WordBackendName(WordBackend::kDocx));
+  const QModelIndex item = engine->model()->index(engine->findData(int(WordBackend::kWriter)), 0);
+  EXPECT_FALSE(engine->model()->flags(item) & Qt::ItemIsEnabled);
+  const QString why = item.data(Qt::ToolTipRole).toString();
+  EXPECT_TRUE(why.startsWith(QStringLiteral("LibreOffice Writer недоступен: ")) && why.size() > 40)
+      << why.toStdString();
+  EXPECT_EQ(item.data(Qt::AccessibleDescriptionRole).toString(), why);
+  if (CheckWordBackend(WordBackend::kWriter).available)
+    EXPECT_TRUE(why.contains(QStringLiteral("не был бы виден"))) << why.toStdString();
 }
 
 TEST_F(ReportProgramTest, WordActionsWithoutATemplateOrDocumentSayWhy) {
