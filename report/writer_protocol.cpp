@@ -21,17 +21,13 @@ std::optional<Request> DecodeFields(Op op, Decoder& d) {
 }  // namespace
 
 Op OpOf(const Request& request) {
-  return std::visit(
-      [](const auto& r) { return std::decay_t<decltype(r)>::kOp; },
-      request);
+  return std::visit([](const auto& r) { return std::decay_t<decltype(r)>::kOp; }, request);
 }
 
 std::string EncodeRequest(const Request& request) {
   Encoder e;
   e.U8(static_cast<std::uint8_t>(OpOf(request)));
-  std::visit(
-      [&e](const auto& r) { Put(e, r); },
-      request);
+  std::visit([&e](const auto& r) { Put(e, r); }, request);
   return std::move(e.data());
 }
 

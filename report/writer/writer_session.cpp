@@ -294,7 +294,6 @@ struct WriterSession::State {
   int actionDocument = 0;  // the active document, once found in this action
   int failedDocument = 0;  // the document the running request works on, for its failure flags
 
-
   // ---- connection ----
 
   void LocalContext() {

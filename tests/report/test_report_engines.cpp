@@ -333,8 +333,8 @@ TEST_P(ReportOnEngine, WithoutADocumentNothingIsWrittenAndCloseEndsTheDocuments)
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReportOnEngine,
                          ::testing::Values(WordBackend::kDocx, WordBackend::kWriter),
-                         [](const ::testing::TestParamInfo<WordBackend>& info) {
-                           return info.param == WordBackend::kDocx ? "Docx" : "Writer";
+                         [](const ::testing::TestParamInfo<WordBackend>& param) {
+                           return param.param == WordBackend::kDocx ? "Docx" : "Writer";
                          });
 
 // Writer's result read by the outside readers: python-docx on the stored .docx, pdftotext on the
