@@ -35,9 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 0)
       Require(!wp::DecodeRequest(payload.substr(0, size - 1)), "a cut request is refused");
     Require(!wp::DecodeRequest(std::string(payload) + '\0'), "a byte more is refused");
-    if (const auto* legacy = std::get_if<wp::Legacy>(&*request))
-      Require(std::string_view(wp::LegacySignature(legacy->op)).size() == legacy->args.size(),
-              "a legacy call carries its signature's arguments");
   }
   CheckReply<wp::AppendBlock::Result>(payload);
   CheckReply<wp::CloseDocuments::Result>(payload);

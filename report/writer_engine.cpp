@@ -771,8 +771,6 @@ QString WriterEngine::DefaultReportsFolder() {
 qint64 WriterEngine::officeProcessId() const { return impl_->officeProcessId(); }
 std::uint64_t WriterEngine::helperMessages() const { return impl_->messages(); }
 bool WriterEngine::showsDocuments() const { return impl_->ShowsDocuments(); }
-const WriterEngineOptions& WriterEngine::options() const { return impl_->options(); }
-void WriterEngine::AwaitOfficeEnd() { impl_->AwaitOfficeEnd(); }
 
 PortStatus WriterEngine::Shutdown(CloseOutcome* outcome) {
   CloseOutcome ignored;
@@ -910,19 +908,6 @@ PortStatus WriterEngine::CloseDocuments(CloseOutcome* outcome) {
   }
   if (outcome) *outcome = done;
   return s;
-}
-
-PortStatus WriterEngine::CountDocuments(int* count) {
-  wp::CountDocuments::Result result;
-  if (auto s = impl_->Op(wp::CountDocuments{}, impl_->options().callTimeoutMs, &result); !s)
-    return s;
-  *count = result.count;
-  return {};
-}
-
-PortStatus WriterEngine::CallLegacy(const wp::Legacy& request, int timeoutMs,
-                                    wp::Legacy::Result* result) {
-  return impl_->Op(request, timeoutMs, result);
 }
 
 }  // namespace kd735

@@ -106,13 +106,6 @@ class WriterEngine final : public ReportPort {
   PortStatus CloseDocuments(CloseOutcome* outcome) override;
 
  private:
-  friend class WriterWord;  // its cursor-level calls, while anything still uses them
-  PortStatus CallLegacy(const writer_protocol::Legacy& request, int timeoutMs,
-                        writer_protocol::Legacy::Result* result = nullptr);
-  PortStatus CountDocuments(int* count);
-  const WriterEngineOptions& options() const;
-  void AwaitOfficeEnd();
-
   class Impl;
   std::unique_ptr<Impl> impl_;
 };

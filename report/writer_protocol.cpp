@@ -11,104 +11,23 @@ std::optional<Request> DecodeFields(Op op, Decoder& d) {
     return std::nullopt;
   } else {
     using T = std::variant_alternative_t<I, Request>;
-    if constexpr (std::is_same_v<T, Legacy>) {
-      return DecodeFields<I + 1>(op, d);
-    } else {
-      if (op != T::kOp) return DecodeFields<I + 1>(op, d);
-      T request;
-      Get(d, request);
-      return Request(std::move(request));
-    }
+    if (op != T::kOp) return DecodeFields<I + 1>(op, d);
+    T request;
+    Get(d, request);
+    return Request(std::move(request));
   }
-}
-
-std::optional<Request> DecodeLegacy(Op op, Decoder& d) {
-  const char* signature = LegacySignature(op);
-  if (!signature) return std::nullopt;
-  Legacy request;
-  request.op = op;
-  for (const char* k = signature; *k; ++k) {
-    switch (*k) {
-      case 'b': {
-        bool v = false;
-        Get(d, v);
-        request.args.emplace_back(v);
-        break;
-      }
-      case 'i':
-        request.args.emplace_back(d.I32());
-        break;
-      default:
-        request.args.emplace_back(d.Bytes());
-        break;
-    }
-  }
-  return request;
 }
 
 }  // namespace
 
-const char* LegacySignature(Op op) {
-  switch (op) {
-    case Op::kLegacySetVisible:
-      return "b";
-    case Op::kLegacyDocumentsAdd:
-      return "sb";
-    case Op::kLegacyActiveDocument:
-    case Op::kLegacyActivate:
-    case Op::kLegacyQuit:
-    case Op::kLegacyCloseOurs:
-      return "";
-    case Op::kLegacyName:
-    case Op::kLegacyFieldsUpdate:
-    case Op::kLegacySetAlignment:
-    case Op::kLegacySetFontSize:
-    case Op::kLegacySetFontBold:
-    case Op::kLegacySetFontItalic:
-    case Op::kLegacySetFontColorIndex:
-    case Op::kLegacyCollapse:
-      return "i";
-    case Op::kLegacySetVariable:
-      return "iss";
-    case Op::kLegacyTablesItem:
-    case Op::kLegacyRowsAdd:
-    case Op::kLegacyRowsCount:
-      return "ii";
-    case Op::kLegacyCellSelect:
-      return "iiii";
-    case Op::kLegacySetText:
-    case Op::kLegacySetFontName:
-      return "s";
-    case Op::kLegacyPastePicture:
-      return "sii";
-    default:
-      return nullptr;
-  }
-}
-
 Op OpOf(const Request& request) {
-  return std::visit(
-      [](const auto& r) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(r)>, Legacy>)
-          return r.op;
-        else
-          return std::decay_t<decltype(r)>::kOp;
-      },
-      request);
+  return std::visit([](const auto& r) { return std::decay_t<decltype(r)>::kOp; }, request);
 }
 
 std::string EncodeRequest(const Request& request) {
   Encoder e;
   e.U8(static_cast<std::uint8_t>(OpOf(request)));
-  std::visit(
-      [&e](const auto& r) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(r)>, Legacy>) {
-          for (const Legacy::Value& v : r.args) std::visit([&e](const auto& x) { Put(e, x); }, v);
-        } else {
-          Put(e, r);
-        }
-      },
-      request);
+  std::visit([&e](const auto& r) { Put(e, r); }, request);
   return std::move(e.data());
 }
 
@@ -117,7 +36,6 @@ std::optional<Request> DecodeRequest(std::string_view payload) {
   const auto op = static_cast<Op>(d.U8());
   if (!d.ok()) return std::nullopt;
   std::optional<Request> request = DecodeFields(op, d);
-  if (!request) request = DecodeLegacy(op, d);
   if (!request || !d.ok() || !d.AtEnd()) return std::nullopt;
   return request;
 }

@@ -41,32 +41,6 @@ enum class Op : std::uint8_t {
   kCloseDocuments,  // close all as Word quits; or store, then close, what nobody could see
   kTerminate,       // LibreOffice is ended whatever it holds (only for an instance of our own)
 
-  // The cursor-level operations of WriterWord, the Word object model's calls one by one. They
-  // go with WriterWord once nothing uses it.
-  kLegacyFirst = 100,
-  kLegacySetVisible = kLegacyFirst,  // visible (bool)
-  kLegacyDocumentsAdd,               // template path, as template (bool)
-  kLegacyActiveDocument,             // -> document id (int)
-  kLegacyActivate,
-  kLegacyQuit,
-  kLegacyName,               // document id -> name
-  kLegacySetVariable,        // document id, name, value
-  kLegacyFieldsUpdate,       // document id
-  kLegacyTablesItem,         // document id, position
-  kLegacyRowsAdd,            // document id, position
-  kLegacyRowsCount,          // document id, position -> count (int)
-  kLegacyCellSelect,         // document id, position, row, column
-  kLegacySetAlignment,       // alignment (int)
-  kLegacySetText,            // text
-  kLegacyPastePicture,       // PNG bytes, width and height in pixels
-  kLegacySetFontName,        // name
-  kLegacySetFontSize,        // size in hundredths of a point (int)
-  kLegacySetFontBold,        // bold (int)
-  kLegacySetFontItalic,      // italic (int)
-  kLegacySetFontColorIndex,  // colour index (int)
-  kLegacyCollapse,           // direction (int)
-  kLegacyCloseOurs,          // the documents this connection made are closed without saving
-  kLegacyLast = kLegacyCloseOurs,
 };
 
 enum class Status : std::uint8_t { kOk = 0, kFailed = 1 };
@@ -278,29 +252,9 @@ struct Terminate {
   using Result = NoResult;
 };
 
-// One of WriterWord's cursor-level operations; its arguments are checked against the operation's
-// signature (LegacySignature).
-struct Legacy {
-  using Value = std::variant<bool, std::int32_t, std::string>;
-  Op op = Op::kLegacySetVisible;
-  std::vector<Value> args;
-  struct Result {
-    std::int32_t number = 0;  // ActiveDocument, RowsCount
-    std::string text;         // Name
-    template <class S>
-    static auto Tie(S& s) {
-      return std::tie(s.number, s.text);
-    }
-  };
-};
-
 using Request =
     std::variant<Attach, EndAction, CreateDocument, FillVariables, AppendBlock, AppendSummary,
-                 Where, Store, CountDocuments, CloseDocuments, Terminate, Legacy>;
-
-// The argument kinds of a legacy operation, one letter each: b boolean, i integer, s string or
-// bytes. Null for an operation that is not a legacy one.
-const char* LegacySignature(Op op);
+                 Where, Store, CountDocuments, CloseDocuments, Terminate>;
 
 // The payload of a request (without its length prefix).
 std::string EncodeRequest(const Request& request);

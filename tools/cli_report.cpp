@@ -18,7 +18,7 @@
 #include "report/docx_engine.h"
 #include "report/word_backend.h"
 #include "report/word_report.h"
-#include "report/writer_word.h"
+#include "report/writer_engine.h"
 #include "tools/verbs.h"
 
 namespace kd735::cli {

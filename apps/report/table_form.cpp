@@ -40,11 +40,7 @@ QString ThicknessOnlyReason() {
 }  // namespace
 
 TTableForm::TTableForm(ListKind kind, FileListModel& list, TMainForm& owner)
-    : QWidget(&owner, Qt::Window),
-      kind_(kind),
-      list_(list),
-      owner_(owner),
-      locale_(UserLocale()) {
+    : QWidget(&owner, Qt::Window), kind_(kind), list_(list), owner_(owner), locale_(UserLocale()) {
   setObjectName(kind == ListKind::Measure ? QStringLiteral("MesuareTableForm")
                                           : QStringLiteral("BscanTableForm"));
   setWindowTitle(QStringLiteral("Таблица измерений КД735"));
@@ -324,10 +320,10 @@ void TTableForm::SaveCsvButtonClick() {
 void TTableForm::CopyTableButtonClick() {
   const SurveyTable shown = TableAsShown();
   if (shown.RowCount() == 0) return;
-  auto* data = new QMimeData;
-  data->setText(SurveyTsv(shown));
-  data->setHtml(SurveyHtml(shown));
-  QApplication::clipboard()->setMimeData(data);
+  auto* mime = new QMimeData;
+  mime->setText(SurveyTsv(shown));
+  mime->setHtml(SurveyHtml(shown));
+  QApplication::clipboard()->setMimeData(mime);
 }
 
 void TTableForm::SendSummaryButtonClick() {

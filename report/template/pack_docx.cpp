@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
       zip_discard(za);
       return 1;
     }
-    zip_file_set_mtime(za, idx, 315532800, 0);  // a fixed date keeps the output reproducible
+    // A fixed date keeps the output reproducible.
+    zip_file_set_mtime(za, static_cast<zip_uint64_t>(idx), 315532800, 0);
   }
   if (zip_close(za) != 0) {
     std::fprintf(stderr, "pack_docx: %s\n", zip_strerror(za));

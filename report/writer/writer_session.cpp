@@ -277,16 +277,6 @@ struct WriterSession::State {
     Reference<text::XTextRange> afterTables;  // the paragraph after the last table
     std::map<int, Reference<table::XTableRows>> rows;
   };
-  // Format given to the selection before its text: applied again to the text put there.
-  struct Font {
-    std::optional<OUString> name;
-    std::optional<float> size;
-    std::optional<float> weight;
-    std::optional<awt::FontSlant> posture;
-    std::optional<sal_Int32> color;
-    bool empty() const { return !name && !size && !weight && !posture && !color; }
-  };
-
   Reference<uno::XComponentContext> local;
   std::string pipe;
   std::string endingPipe;  // the pipe of a LibreOffice known to be ending, until it is closed
@@ -297,23 +287,12 @@ struct WriterSession::State {
   Reference<frame::XDesktop2> desktop;
   Reference<graphic::XGraphicProvider> graphics;
   std::map<std::string, Reference<graphic::XGraphic>> pictures;  // PNG bytes -> graphic
-  bool visible = false;
   std::vector<Document> documents;
   int nextId = 1;
   int lastAdded = 0;
   bool inAction = false;   // between the program's Begin and End
   int actionDocument = 0;  // the active document, once found in this action
   int failedDocument = 0;  // the document the running request works on, for its failure flags
-
-  // The selection of the cursor-level operations.
-  struct {
-    int document = 0;
-    Reference<text::XText> text;
-    Reference<text::XTextCursor> cursor;
-    Reference<beans::XPropertySet> properties;
-    Reference<beans::XMultiPropertySet> multi;
-    Font font;
-  } selection;
 
   // ---- connection ----
 
@@ -335,7 +314,6 @@ struct WriterSession::State {
   }
 
   void Drop() {
-    selection = {};
     documents.clear();
     lastAdded = 0;
     actionDocument = 0;
@@ -914,7 +892,6 @@ struct WriterSession::State {
       d.kept = true;
       out.stored.emplace_back(file, d.name.empty() ? Title(d) : d.name);
     }
-    if (!store) selection = {};
   }
 
   void Terminate(const wp::Terminate&, wp::NoResult&) {
@@ -936,7 +913,6 @@ struct WriterSession::State {
       } catch (const uno::Exception&) {
       }
     }
-    selection = {};
   }
 
   // What a failure tells about the connection and the document. A failure from LibreOffice may
@@ -955,171 +931,6 @@ struct WriterSession::State {
     for (const Document& d : documents)
       if (d.id == failedDocument && d.closed->disposed()) flags |= wp::kDocumentClosed;
     return flags;
-  }
-
-  // ---- the cursor-level operations of WriterWord ----
-
-  void RequireSelection() {
-    RequireConnection();
-    if (!selection.cursor.is()) throw Failure{"Нет выделенной ячейки таблицы."};
-    Find(selection.document);
-  }
-
-  void ApplyFont(const Font& f) {
-    PropertyValues p;
-    if (f.color) p.Add("CharColor", Any(*f.color));
-    if (f.name) p.Add("CharFontName", Any(*f.name));
-    if (f.size) p.Add("CharHeight", Any(*f.size));
-    if (f.posture) p.Add("CharPosture", Any(*f.posture));
-    if (f.weight) p.Add("CharWeight", Any(*f.weight));
-    if (!selection.multi.is()) selection.multi.set(selection.cursor, UNO_QUERY_THROW);
-    p.ApplyTo(selection.multi);
-  }
-
-  void SetFont(const Font& change) {
-    RequireSelection();
-    Font& f = selection.font;
-    if (change.name) f.name = change.name;
-    if (change.size) f.size = change.size;
-    if (change.weight) f.weight = change.weight;
-    if (change.posture) f.posture = change.posture;
-    if (change.color) f.color = change.color;
-    ApplyFont(change);
-  }
-
-  void RunLegacy(const wp::Legacy& r, wp::Legacy::Result& out) {
-    const auto i = [&r](std::size_t k) { return std::get<std::int32_t>(r.args[k]); };
-    const auto s = [&r](std::size_t k) -> const std::string& {
-      return std::get<std::string>(r.args[k]);
-    };
-    if (r.op >= wp::Op::kLegacySetAlignment && r.op <= wp::Op::kLegacyCollapse)
-      failedDocument = selection.document;
-    switch (r.op) {
-      case wp::Op::kLegacySetVisible:
-        RequireConnection();
-        visible = std::get<bool>(r.args[0]);
-        for (Document& d : documents) {
-          if (!d.ours || d.closed->disposed()) continue;
-          if (Reference<awt::XWindow> w = ContainerWindow(d.model); w.is()) w->setVisible(visible);
-        }
-        break;
-      case wp::Op::kLegacyDocumentsAdd:
-        if (!std::get<bool>(r.args[1])) throw Failure{"Создание нового шаблона не поддерживается."};
-        Load(s(0), !visible);
-        break;
-      case wp::Op::kLegacyActiveDocument:
-        out.number = ActiveId();
-        if (out.number == 0) throw Failure{kNoDocuments};
-        break;
-      case wp::Op::kLegacyActivate:
-        Activate();
-        break;
-      case wp::Op::kLegacyQuit:
-        Quit();
-        break;
-      case wp::Op::kLegacyName:
-        out.text = Title(Find(i(0)));
-        break;
-      case wp::Op::kLegacySetVariable:
-        SetVariable(Find(i(0)), s(1), s(2));
-        break;
-      case wp::Op::kLegacyFieldsUpdate:
-        FieldsUpdate(Find(i(0)));
-        break;
-      case wp::Op::kLegacyTablesItem:
-        Table(Find(i(0)), i(1));
-        break;
-      case wp::Op::kLegacyRowsAdd: {
-        Document& d = Find(i(0));
-        HoldLayout(d);
-        Reference<table::XTableRows> rows = Table(d, i(1))->getRows();
-        rows->insertByIndex(rows->getCount(), 1);
-        d.kept = false;
-        break;
-      }
-      case wp::Op::kLegacyRowsCount:
-        out.number = Table(Find(i(0)), i(1))->getRows()->getCount();
-        break;
-      case wp::Op::kLegacyCellSelect: {
-        Reference<text::XText> text = Cell(Table(Find(i(0)), i(1)), i(1), i(2), i(3));
-        selection = {};
-        Reference<text::XTextCursor> cursor = text->createTextCursor();
-        cursor->gotoEnd(true);  // from the start: the whole content of the cell, as Word selects
-        selection.document = i(0);
-        selection.text = text;
-        selection.cursor = cursor;
-        selection.properties.set(cursor, UNO_QUERY_THROW);
-        break;
-      }
-      case wp::Op::kLegacySetAlignment:
-        RequireSelection();
-        selection.properties->setPropertyValue("ParaAdjust", Any(Adjust(i(0))));
-        break;
-      case wp::Op::kLegacySetText:
-        RequireSelection();
-        selection.cursor->setString(ParagraphText(s(0)));  // the cursor then spans the new text
-        // Text put into an empty selection does not always take the format given to it before.
-        if (!selection.font.empty()) ApplyFont(selection.font);
-        Find(selection.document).kept = false;
-        break;
-      case wp::Op::kLegacyPastePicture: {
-        RequireSelection();
-        Document& d = Find(selection.document);
-        InsertPicture(d, selection.text, Reference<text::XTextRange>(selection.cursor.get()), s(0),
-                      i(1), i(2));
-        selection.cursor->collapseToEnd();  // the insertion point ends up behind the picture
-        break;
-      }
-      case wp::Op::kLegacySetFontName: {
-        Font f;
-        f.name = FromUtf8(s(0));
-        SetFont(f);
-        break;
-      }
-      case wp::Op::kLegacySetFontSize: {
-        const float points = static_cast<float>(i(0)) / 100.0f;
-        if (!(points >= 1.0f && points <= 1638.0f)) throw Failure{kOutOfRange};
-        Font f;
-        f.size = points;
-        SetFont(f);
-        break;
-      }
-      case wp::Op::kLegacySetFontBold: {
-        Font f;
-        f.weight = i(0) != 0 ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
-        SetFont(f);
-        break;
-      }
-      case wp::Op::kLegacySetFontItalic: {
-        Font f;
-        f.posture = i(0) != 0 ? awt::FontSlant_ITALIC : awt::FontSlant_NONE;
-        SetFont(f);
-        break;
-      }
-      case wp::Op::kLegacySetFontColorIndex: {
-        const int index = i(0);
-        if (index < 0 || index >= static_cast<int>(std::size(kColorIndex)))
-          throw Failure{kOutOfRange};
-        Font f;
-        f.color = kColorIndex[index];
-        SetFont(f);
-        break;
-      }
-      case wp::Op::kLegacyCollapse:
-        RequireSelection();
-        if (i(0) == 0)
-          selection.cursor->collapseToEnd();
-        else if (i(0) == 1)
-          selection.cursor->collapseToStart();
-        else
-          throw Failure{kOutOfRange};
-        break;
-      case wp::Op::kLegacyCloseOurs:
-        CloseOurs();
-        break;
-      default:
-        throw Failure{"Неизвестная операция модуля LibreOffice.", wp::kRefused};
-    }
   }
 };
 
@@ -1191,7 +1002,6 @@ constexpr Route kRoutes[] = {
     To<wp::CountDocuments, &State::CountDocuments>(),
     To<wp::CloseDocuments, &State::CloseDocuments>(),
     To<wp::Terminate, &State::Terminate>(),
-    To<wp::Legacy, &State::RunLegacy>(),
 };
 static_assert(std::size(kRoutes) == std::variant_size_v<wp::Request>, "a route for every request");
 

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QString>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,14 +30,17 @@ class DocxReader {
     bytes_ = f.readAll();
     zip_error_t ze;
     zip_error_init(&ze);
-    zip_source_t* src = zip_source_buffer_create(bytes_.constData(), bytes_.size(), 0, &ze);
+    zip_source_t* src = zip_source_buffer_create(bytes_.constData(),
+                                                 static_cast<zip_uint64_t>(bytes_.size()), 0, &ze);
     zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY | ZIP_CHECKCONS, &ze) : nullptr;
     zip_error_fini(&ze);
     if (!za) {
       if (src) zip_source_free(src);
       return;
     }
-    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+    const auto entries =
+        static_cast<zip_uint64_t>(std::max<zip_int64_t>(0, zip_get_num_entries(za, 0)));
+    for (zip_uint64_t i = 0; i < entries; ++i) {
       zip_stat_t st;
       zip_stat_index(za, i, 0, &st);
       std::string data(st.size, '\0');
@@ -122,7 +126,7 @@ class DocxReader {
       const std::string target = std::string("word/") + r.attribute("Target").value();
       if (!has(target)) return {};
       const std::string& data = parts_.at(target);
-      return QImage::fromData(QByteArray(data.data(), data.size()), "PNG");
+      return QImage::fromData(QByteArray(data.data(), static_cast<qsizetype>(data.size())), "PNG");
     }
     return {};
   }

@@ -523,7 +523,7 @@ TEST_F(ReaderCheck, LibreOfficeShowsValuesRowsPicturesAndText) {
   ASSERT_TRUE(fodt.open(QIODevice::ReadOnly));
   pugi::xml_document flat;
   const QByteArray bytes = fodt.readAll();
-  ASSERT_TRUE(flat.load_buffer(bytes.constData(), bytes.size()));
+  ASSERT_TRUE(flat.load_buffer(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   // Paragraph texts; runs of blanks are stored as <text:s text:c="n"/>.
   auto collect = [](auto&& self, pugi::xml_node n, QString& out) -> void {
     for (pugi::xml_node c : n.children()) {

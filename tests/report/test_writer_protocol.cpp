@@ -38,9 +38,6 @@ TEST(WriterRequest, EveryKindComesBackAsItWasSent) {
   wp::AppendSummary summary;
   summary.heading = "Сводка измерений";
   summary.rows = {{"Число", "3"}, {"Среднее", "12,34 мм"}};
-  wp::Legacy legacy;
-  legacy.op = wp::Op::kLegacyCellSelect;
-  legacy.args = {std::int32_t{1}, std::int32_t{2}, std::int32_t{3}, std::int32_t{4}};
   const wp::Request requests[] = {wp::Attach{"kd735_writer_0"},
                                   wp::EndAction{},
                                   wp::CreateDocument{"/t/Sample_KD735.docx", true},
@@ -51,8 +48,7 @@ TEST(WriterRequest, EveryKindComesBackAsItWasSent) {
                                   wp::Store{"/tmp/x.pdf", "writer_pdf_Export"},
                                   wp::CountDocuments{},
                                   wp::CloseDocuments{1, "/tmp/f", true},
-                                  wp::Terminate{},
-                                  legacy};
+                                  wp::Terminate{}};
   for (const wp::Request& r : requests) {
     const std::string payload = wp::EncodeRequest(r);
     const std::optional<wp::Request> back = wp::DecodeRequest(payload);
@@ -92,8 +88,6 @@ TEST(WriterRequest, AnythingButOneWholeRequestIsRefused) {
       {"a length past the end", with(9, std::string("\x00\x00\x00\x40", 4))},
       {"a count past the end",
        wp::EncodeRequest(wp::FillVariables{}).substr(0, 1) + std::string("\xff\xff\xff\x0f", 4)},
-      {"a legacy call short of an argument",
-       std::string(1, static_cast<char>(wp::Op::kLegacySetVariable)) + std::string(4, '\0')},
   };
   for (const Case& c : cases) EXPECT_FALSE(wp::DecodeRequest(c.payload)) << c.what;
 }
