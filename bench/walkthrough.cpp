@@ -241,14 +241,14 @@ int main(int argc, char** argv) {
             << ", PIPE0020: " << text.contains("PIPE0020")
             << ", Сводка измерений: " << text.contains(QStringLiteral("Сводка измерений")) << '\n';
       // The table window beside the report's page with its summary (the last page).
-      const QString pages = QString::fromUtf8([&] {
+      const QString pdfInfo = QString::fromUtf8([&] {
         QProcess info;
         info.start(QStringLiteral("pdfinfo"), {pdf});
         info.waitForFinished();
         return info.readAllStandardOutput();
       }());
       const QString last =
-          pages.section(QStringLiteral("Pages:"), 1).trimmed().section(QLatin1Char('\n'), 0, 0);
+          pdfInfo.section(QStringLiteral("Pages:"), 1).trimmed().section(QLatin1Char('\n'), 0, 0);
       const QString page = work.filePath(QStringLiteral("summary_page"));
       QProcess::execute(
           QStringLiteral("pdftoppm"),

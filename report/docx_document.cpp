@@ -651,7 +651,8 @@ std::unique_ptr<DocxDocument> DocxDocument::Load(const QByteArray& bytes, QStrin
   std::unique_ptr<DocxDocument> doc(new DocxDocument);
   zip_error_t ze;
   zip_error_init(&ze);
-  zip_source_t* src = zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &ze);
+  zip_source_t* src =
+      zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &ze);
   zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &ze) : nullptr;
   if (!za) {
     *error = QStringLiteral("файл не является архивом .docx (%1)")
@@ -885,8 +886,7 @@ QByteArray DocxDocument::Save(QString* error) {
       zip_source_free(s);
       return fail("zip_file_add");
     }
-    if (part->store)
-      zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
+    if (part->store) zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
   }
   if (zip_close(za) != 0) return fail("zip_close");
 

@@ -55,11 +55,6 @@ DocxEngine::DocxEngine(DocxEngineOptions options) : options_(std::move(options))
 
 DocxEngine::~DocxEngine() { SaveAll(); }
 
-QString DocxEngine::DefaultReportsFolder() {
-  return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-      .filePath(QStringLiteral("KD735"));
-}
-
 QString DocxEngine::ActiveDocumentPath() const {
   return documents_.empty() ? QString() : documents_.back().path;
 }

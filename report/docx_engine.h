@@ -16,7 +16,7 @@ class QTemporaryDir;
 namespace kd735 {
 
 struct DocxEngineOptions {
-  // Folder the documents are kept in; empty: DocxEngine::DefaultReportsFolder().
+  // Folder the documents are kept in; empty: DefaultReportsFolder().
   QString reportsFolder;
   // LibreOffice's program, used to turn a Word 97 (.doc) template into .docx and a report into
   // PDF; empty: "soffice" on the PATH. A path that names no program means LibreOffice is missing.
@@ -34,23 +34,23 @@ class DocxEngine final : public ReportPort {
   explicit DocxEngine(DocxEngineOptions options = {});
   ~DocxEngine() override;  // writes what is still unsaved
 
-  // The user's documents folder followed by "KD735".
-  static QString DefaultReportsFolder();
-
   // The file of the active document; empty when there is none.
   QString ActiveDocumentPath() const;
   // Documents open in the engine.
   int DocumentCount() const { return static_cast<int>(documents_.size()); }
 
+  // An action: what it changed is written to disk when the outermost one ends.
   PortStatus Begin() override;
   PortStatus End() override;
+  // Documents: a file each in the reports folder.
   PortStatus CreateDocument(const QString& templatePath, QString* name) override;
-  PortStatus FillVariables(const std::vector<DocumentVariable>& variables) override;
-  PortStatus AppendBlock(const DataBlock& block, BlockOutcome* outcome) override;
-  PortStatus AppendSummary(const SummaryTable& summary, SummaryOutcome* outcome) override;
   PortStatus Where(DocumentPlace* place) override;
   PortStatus StoreCopy(const QString& path) override;
   PortStatus CloseDocuments(CloseOutcome* outcome) override;
+  // The active document's content, edited in memory.
+  PortStatus FillVariables(const std::vector<DocumentVariable>& variables) override;
+  PortStatus AppendBlock(const DataBlock& block, BlockOutcome* outcome) override;
+  PortStatus AppendSummary(const SummaryTable& summary, SummaryOutcome* outcome) override;
 
  private:
   struct OpenDocument {

@@ -1,5 +1,8 @@
 #include "report/report_settings.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 #include <algorithm>
 #include <cmath>
 
@@ -30,6 +33,11 @@ ReportSettings WithAllOptionalLines(ReportSettings s, bool on) {
   s.bscan.instrumentLine = s.bscan.fileNameLine = s.bscan.dateLine = s.bscan.speedLine =
       s.bscan.sweepLines = s.bscan.scaleLines = s.bscan.probeLines = on;
   return s;
+}
+
+QString DefaultReportsFolder() {
+  return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+      .filePath(QStringLiteral("KD735"));
 }
 
 }  // namespace kd735

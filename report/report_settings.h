@@ -79,4 +79,7 @@ struct ReportSettings {
 // Every optional line group of both block kinds switched on (or off); the rest left as given.
 ReportSettings WithAllOptionalLines(ReportSettings settings, bool on);
 
+// Where the engines keep reports by default: the user's documents folder followed by "KD735".
+QString DefaultReportsFolder();
+
 }  // namespace kd735

@@ -763,11 +763,6 @@ WriterWindowCheck WriterEngine::CheckWindow(const QString& soffice,
   return {true, {}};
 }
 
-QString WriterEngine::DefaultReportsFolder() {
-  return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-      .filePath(QStringLiteral("KD735"));
-}
-
 qint64 WriterEngine::officeProcessId() const { return impl_->officeProcessId(); }
 std::uint64_t WriterEngine::helperMessages() const { return impl_->messages(); }
 bool WriterEngine::showsDocuments() const { return impl_->ShowsDocuments(); }

@@ -29,7 +29,7 @@ struct WriterEngineOptions {
   // A LibreOffice started here shows no window at all (--headless); it is ended with the engine.
   bool headless = false;
   // Where documents nobody could see are stored before they are closed; empty:
-  // WriterEngine::DefaultReportsFolder().
+  // DefaultReportsFolder().
   QString reportsFolder;
   // Time limits. LibreOffice not answering in time ends the call with an error, and the next
   // action connects anew.
@@ -77,8 +77,6 @@ class WriterEngine final : public ReportPort {
   static WriterWindowCheck CheckWindow(
       const QString& soffice = {},
       const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
-  // The user's documents folder followed by "KD735".
-  static QString DefaultReportsFolder();
 
   // The process (and process group) of the LibreOffice this object started while it runs; 0 when
   // it started none or that one has ended.

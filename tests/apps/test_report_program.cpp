@@ -670,8 +670,9 @@ TEST(ReportProgramEngine, NoWriterDefaultWithoutAScreenAndTheItemSaysWhy) {
   EXPECT_TRUE(why.startsWith(QStringLiteral("LibreOffice Writer недоступен: ")) && why.size() > 40)
       << why.toStdString();
   EXPECT_EQ(item.data(Qt::AccessibleDescriptionRole).toString(), why);
-  if (CheckWordBackend(WordBackend::kWriter).available)
+  if (CheckWordBackend(WordBackend::kWriter).available) {
     EXPECT_TRUE(why.contains(QStringLiteral("не был бы виден"))) << why.toStdString();
+  }
 }
 
 TEST_F(ReportProgramTest, WordActionsWithoutATemplateOrDocumentSayWhy) {

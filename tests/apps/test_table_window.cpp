@@ -280,14 +280,15 @@ TEST_F(TableWindowTest, ReadingsBelowTheMinimumAreMarkedInTheTableAndTheList) {
   auto* view = table->findChild<QTableView*>("SurveyTableView");
   for (int row = 0; row < 6; ++row) {
     SCOPED_TRACE(row);
+    const bool isBelow = below[static_cast<std::size_t>(row)];
     const QModelIndex cell = view->model()->index(row, 3);
-    EXPECT_EQ(cell.data(Qt::ToolTipRole).toString().contains(note), below[row]);
-    EXPECT_EQ(cell.data(Qt::AccessibleDescriptionRole).toString().contains(note), below[row]);
-    EXPECT_EQ(cell.data(Qt::ForegroundRole).isValid(), below[row]);
+    EXPECT_EQ(cell.data(Qt::ToolTipRole).toString().contains(note), isBelow);
+    EXPECT_EQ(cell.data(Qt::AccessibleDescriptionRole).toString().contains(note), isBelow);
+    EXPECT_EQ(cell.data(Qt::ForegroundRole).isValid(), isBelow);
     const QModelIndex entry = list.index(row);
-    EXPECT_EQ(!entry.data(Qt::DecorationRole).value<QIcon>().isNull(), below[row]);
-    EXPECT_EQ(entry.data(Qt::ToolTipRole).toString().contains(note), below[row]);
-    EXPECT_EQ(entry.data(Qt::AccessibleDescriptionRole).toString(), below[row] ? note : QString());
+    EXPECT_EQ(!entry.data(Qt::DecorationRole).value<QIcon>().isNull(), isBelow);
+    EXPECT_EQ(entry.data(Qt::ToolTipRole).toString().contains(note), isBelow);
+    EXPECT_EQ(entry.data(Qt::AccessibleDescriptionRole).toString(), isBelow ? note : QString());
     EXPECT_EQ(entry.data().toString(), list.Entry(row)->text) << "the entry's text stays";
   }
   // Red on a light ground, so that a dark palette keeps it readable.
