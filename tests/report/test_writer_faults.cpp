@@ -145,10 +145,11 @@ TEST_F(WriterFault, WriterQuitByTheUser) {
   const PortStatus s = engine_->AppendBlock(Block(2), &outcome);
   engine_->End();
   EXPECT_FALSE(s);
-  // Quitting closes the document first, then the connection goes; the block sees one of them.
+  // Quitting closes the document first, then the connection goes; the block sees one of them,
+  // before its row or part way through it (Writer quits while the helper works).
   EXPECT_TRUE(s.text() == kConnectionLost || s.text().contains(u"Документ закрыт"_s))
       << s.text().toStdString();
-  EXPECT_EQ(outcome.reached, BlockStage::kNone);
+  EXPECT_NE(outcome.reached, BlockStage::kComplete);
 
   // The next document waits for that LibreOffice to end and starts it anew.
   ASSERT_TRUE(Create());
