@@ -37,7 +37,6 @@ enum class Op : std::uint8_t {
   kAppendSummary,   // a heading and a two-column table after the active document's last table
   kWhere,           // the active document's name and file
   kStore,           // a copy of the active document stored to a file
-  kCountDocuments,  // the text documents LibreOffice holds
   kCloseDocuments,  // close all as Word quits; or store, then close, what nobody could see
   kTerminate,       // LibreOffice is ended whatever it holds (only for an instance of our own)
 
@@ -209,21 +208,6 @@ struct Store {
   using Result = NoResult;
 };
 
-struct CountDocuments {
-  static constexpr Op kOp = Op::kCountDocuments;
-  template <class S>
-  static auto Tie(S&) {
-    return std::tie();
-  }
-  struct Result {
-    std::int32_t count = 0;
-    template <class S>
-    static auto Tie(S& s) {
-      return std::tie(s.count);
-    }
-  };
-};
-
 struct CloseDocuments {
   static constexpr Op kOp = Op::kCloseDocuments;
   std::uint8_t mode = static_cast<std::uint8_t>(CloseMode::kQuit);
@@ -254,7 +238,7 @@ struct Terminate {
 
 using Request =
     std::variant<Attach, EndAction, CreateDocument, FillVariables, AppendBlock, AppendSummary,
-                 Where, Store, CountDocuments, CloseDocuments, Terminate>;
+                 Where, Store, CloseDocuments, Terminate>;
 
 // The payload of a request (without its length prefix).
 std::string EncodeRequest(const Request& request);

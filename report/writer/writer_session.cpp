@@ -832,10 +832,6 @@ struct WriterSession::State {
     d.kept = true;
   }
 
-  void CountDocuments(const wp::CountDocuments&, wp::CountDocuments::Result& out) {
-    out.count = static_cast<std::int32_t>(TextDocuments().size());
-  }
-
   void Activate() {
     RequireConnection();
     Reference<frame::XModel> model(desktop->getCurrentComponent(), UNO_QUERY);
@@ -999,7 +995,6 @@ constexpr Route kRoutes[] = {
     To<wp::AppendSummary, &State::AppendSummary>(),
     To<wp::Where, &State::Where>(),
     To<wp::Store, &State::Store>(),
-    To<wp::CountDocuments, &State::CountDocuments>(),
     To<wp::CloseDocuments, &State::CloseDocuments>(),
     To<wp::Terminate, &State::Terminate>(),
 };

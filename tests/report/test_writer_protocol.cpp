@@ -46,7 +46,6 @@ TEST(WriterRequest, EveryKindComesBackAsItWasSent) {
                                   summary,
                                   wp::Where{},
                                   wp::Store{"/tmp/x.pdf", "writer_pdf_Export"},
-                                  wp::CountDocuments{},
                                   wp::CloseDocuments{1, "/tmp/f", true},
                                   wp::Terminate{}};
   for (const wp::Request& r : requests) {
