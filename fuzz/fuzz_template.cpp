@@ -123,7 +123,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       doc->InsertPicture({cell, DocxRange::kEnd}, Png(), 134, 70, &pictureError);
     }
     if (pugi::xml_node cell = DocxDocument::RowCell(row, 3)) {
-      doc->ApplyFormat({cell, DocxRange::kWholeCell}, font);
       doc->SetAlignment({cell, DocxRange::kWholeCell}, "left");
       doc->InsertText({cell, DocxRange::kWholeCell},
                       QStringLiteral("Имя  файла  TEST0001 N005\r\n \r\nH = 12,34 мм\r\n"), font);

@@ -1303,19 +1303,6 @@ void DocxDocument::SetAlignment(const DocxRange& range, const char* justificatio
   Touch(mainPart_);
 }
 
-void DocxDocument::ApplyFormat(const DocxRange& range, const DocxRunFormat& format) {
-  if (range.kind != DocxRange::kWholeCell) return;  // a point has no text to format
-  for (pugi::xml_node p : CellParagraphs(range.cell)) {
-    // The paragraph mark carries the format too, so empty lines keep the text's height.
-    pugi::xml_node pPr = FirstChildOrPrepend(p, "w:pPr");
-    ApplyRunFormat(PropertyChild(pPr, "w:rPr", kParagraphPropertyOrder), format);
-    for (pugi::xpath_node r : p.select_nodes(".//w:r")) {
-      ApplyRunFormat(FirstChildOrPrepend(r.node(), "w:rPr"), format);
-    }
-  }
-  Touch(mainPart_);
-}
-
 void DocxDocument::InsertText(const DocxRange& range, const QString& text,
                               const DocxRunFormat& format) {
   const QStringList lines = SplitLines(XmlSafe(text));

@@ -69,7 +69,6 @@ class DocxDocument {
 
   // Editing inside one cell.
   void SetAlignment(const DocxRange& range, const char* justification);
-  void ApplyFormat(const DocxRange& range, const DocxRunFormat& format);
   // Replaces the range by the text (one paragraph per line) in the format; a point range gets
   // the text inserted there.
   void InsertText(const DocxRange& range, const QString& text, const DocxRunFormat& format);

@@ -56,11 +56,6 @@ WordBackendAvailability CheckWordBackend(WordBackend backend, const WordBackendO
   return {true, {}};
 }
 
-WordBackend DefaultWordBackend(const WordBackendOptions& options) {
-  return CheckWordBackend(WordBackend::kWriter, options).available ? WordBackend::kWriter
-                                                                   : WordBackend::kDocx;
-}
-
 std::unique_ptr<ReportPort> CreateReportPort(WordBackend backend,
                                              const WordBackendOptions& options) {
   if (backend == WordBackend::kWriter) return std::make_unique<WriterEngine>(options.writer);

@@ -35,9 +35,6 @@ QString WordBackendName(WordBackend backend);
 WordBackendAvailability CheckWordBackend(WordBackend backend,
                                          const WordBackendOptions& options = {});
 
-// The engine used until the user chooses: Writer when it is available, else the .docx engine.
-WordBackend DefaultWordBackend(const WordBackendOptions& options = {});
-
 // A new engine of the given kind. Writer's is made even when it is unavailable: its Begin then
 // fails with the reason.
 std::unique_ptr<ReportPort> CreateReportPort(WordBackend backend,

@@ -765,7 +765,6 @@ WriterWindowCheck WriterEngine::CheckWindow(const QString& soffice,
 
 qint64 WriterEngine::officeProcessId() const { return impl_->officeProcessId(); }
 std::uint64_t WriterEngine::helperMessages() const { return impl_->messages(); }
-bool WriterEngine::showsDocuments() const { return impl_->ShowsDocuments(); }
 
 PortStatus WriterEngine::Shutdown(CloseOutcome* outcome) {
   CloseOutcome ignored;

@@ -84,8 +84,6 @@ class WriterEngine final : public ReportPort {
   // Messages sent to the helper so far: one per call of the port (Begin polls while it starts
   // LibreOffice).
   std::uint64_t helperMessages() const;
-  // Whether the documents are shown to the user (Writer's window on a screen).
-  bool showsDocuments() const;
 
   // The engine's end, to call before destroying it: documents nobody could see are stored into
   // the reports folder (named in `outcome->keptFiles`) and closed, and a LibreOffice of the

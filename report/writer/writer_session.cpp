@@ -423,18 +423,6 @@ struct WriterSession::State {
     return nullptr;
   }
 
-  Document& Find(int id) {
-    RequireConnection();
-    failedDocument = id;
-    for (Document& d : documents) {
-      if (d.id != id) continue;
-      if (d.closed->disposed())
-        throw Failure{"Документ закрыт в LibreOffice Writer.", wp::kDocumentClosed};
-      return d;
-    }
-    throw Failure{"Документ закрыт.", wp::kDocumentClosed};
-  }
-
   static bool IsTextDocument(const Reference<uno::XInterface>& component) {
     return Reference<text::XTextDocument>(component, UNO_QUERY).is();
   }
