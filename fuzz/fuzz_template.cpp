@@ -63,7 +63,8 @@ QByteArray Zip(const std::vector<std::pair<std::string, std::string>>& parts) {
     const zip_int64_t size = zip_source_tell(buffer);
     zip_source_seek(buffer, 0, SEEK_SET);
     out.resize(qsizetype(std::max<zip_int64_t>(size, 0)));
-    if (size > 0 && zip_source_read(buffer, out.data(), size) != size) out.clear();
+    if (size > 0 && zip_source_read(buffer, out.data(), static_cast<zip_uint64_t>(size)) != size)
+      out.clear();
     zip_source_close(buffer);
   }
   zip_source_free(buffer);

@@ -201,10 +201,6 @@ OUString ColumnName(int column) {
 
 OUString CellName(int column, int row) { return ColumnName(column - 1) + OUString::number(row); }
 
-// Word's colour indexes 1 to 16 as RGB; index 0 is the automatic colour.
-constexpr sal_Int32 kColorIndex[] = {-1,       0x000000, 0x0000FF, 0x00FFFF, 0x00FF00, 0xFF00FF,
-                                     0xFF0000, 0xFFFF00, 0xFFFFFF, 0x000080, 0x008080, 0x008000,
-                                     0x800080, 0x800000, 0x808000, 0x808080, 0xC0C0C0};
 constexpr sal_Int32 kAutomaticColor = -1;
 
 // Word's text in Writer's terms: every line break becomes a paragraph break, and a break that
