@@ -342,7 +342,14 @@ class WriterEngine::Impl {
   template <class Request>
   PortStatus Call(const Request& request, int timeoutMs,
                   typename Request::Result* result = nullptr) {
-    if (!HelperRunning()) return PortStatus::Error(NotConnected(), Kind::kConnectionLost);
+    if (!HelperRunning()) {
+      // Found ended before the message went: within an action it died as surely as one that
+      // breaks off its reply, and says so the same way.
+      const bool died = socket_ >= 0;
+      StopHelper(/*wait=*/false);
+      depth_ = 0;
+      return PortStatus::Error(died ? HelperLost() : NotConnected(), Kind::kConnectionLost);
+    }
     ++messages_;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     Io io = SendAll(socket_, wp::Framed(wp::EncodeRequest(request)), deadline);
