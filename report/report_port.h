@@ -153,7 +153,7 @@ class ReportPort {
   // A copy of the active document stored to `path` as .docx or .pdf, by the extension; the
   // file is written atomically and the document stays as it is.
   virtual PortStatus StoreCopy(const QString& path) = 0;
-  // Every document the word processor holds is closed (the Part's "close all": Word asks about
+  // Every document the word processor holds is closed (the report's "close all": Word asks about
   // unsaved ones itself). Documents the user could not have seen are stored first.
   virtual PortStatus CloseDocuments(CloseOutcome* outcome) = 0;
 };

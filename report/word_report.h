@@ -117,7 +117,7 @@ class WordReport {
  private:
   void SetStatus(const QString& text);
   void Show(MessageBoxKind kind, const QString& text);
-  // A block that failed: the word processor's text, the status and the Part's box; a lost
+  // A block that failed: the word processor's text, the status and the report's own box; a lost
   // connection gets one box that says so.
   void BlockFailed(const PortStatus& status, int tablePosition);
 

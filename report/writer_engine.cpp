@@ -897,7 +897,7 @@ PortStatus WriterEngine::CloseDocuments(CloseOutcome* outcome) {
   if (impl_->depth_ <= 0) return PortStatus::Error(NotConnected());
   PortStatus s;
   if (impl_->ShowsDocuments()) {
-    // The Part's "close all": Writer ends and asks about unsaved documents itself.
+    // The report's "close all": Writer ends and asks about unsaved documents itself.
     wp::CloseDocuments request;
     request.mode = static_cast<std::uint8_t>(wp::CloseMode::kQuit);
     wp::CloseDocuments::Result result;

@@ -2,6 +2,7 @@
 
 #include <sal/config.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -272,7 +273,17 @@ struct WriterSession::State {
     std::vector<Reference<text::XTextTable>> bodyTables;
     Reference<text::XTextRange> afterTables;  // the paragraph after the last table
     std::map<int, Reference<table::XTableRows>> rows;
+    // Blank rows added ahead at the end of a table in this action, by the table's position: Writer
+    // lays the table out anew at every insertion of rows, whatever holds the layout back, so a
+    // "send all" adds them a few at a time.
+    struct Spare {
+      sal_Int32 rows = 0;   // still blank, at the table's end
+      sal_Int32 total = 0;  // the table's rows with them
+      sal_Int32 batch = 1;  // how many the next insertion adds
+    };
+    std::map<int, Spare> spare;
   };
+  static constexpr sal_Int32 kMostSpareRows = 15;
   Reference<uno::XComponentContext> local;
   std::string pipe;
   std::string endingPipe;  // the pipe of a LibreOffice known to be ending, until it is closed
@@ -592,6 +603,38 @@ struct WriterSession::State {
     return rows;
   }
 
+  // The row a new block goes into: the first blank one added ahead when the table is as this
+  // action left it, else new ones at the end, one at first and more at a time as the action goes
+  // on.
+  sal_Int32 NewRow(Document& d, int position) {
+    Reference<table::XTableRows> rows = Rows(d, position);
+    const sal_Int32 count = rows->getCount();
+    Document::Spare& s = d.spare[position];
+    if (s.rows > 0 && count == s.total) return count - s.rows-- + 1;
+    const sal_Int32 n = inAction ? s.batch : 1;
+    rows->insertByIndex(count, n);
+    s = {n - 1, count + n, std::min(2 * n, kMostSpareRows + 1)};
+    return count + 1;
+  }
+
+  // Blank rows added ahead and not used go before anything but a block is done, and at the
+  // action's end. Where the user has changed the table meanwhile they stay: which rows they are
+  // is no longer certain.
+  void TrimSpareRows() {
+    for (Document& d : documents) {
+      for (auto& [position, s] : d.spare) {
+        if (s.rows <= 0 || d.closed->disposed()) continue;
+        try {
+          Reference<table::XTableRows> rows = Rows(d, position);
+          const sal_Int32 count = rows->getCount();
+          if (count == s.total) rows->removeByIndex(count - s.rows, s.rows);
+        } catch (...) {
+        }
+      }
+      d.spare.clear();
+    }
+  }
+
   // A new action: what was learnt about the documents is dropped.
   void ForgetAction() {
     actionDocument = 0;
@@ -646,14 +689,15 @@ struct WriterSession::State {
   }
 
   // The cell of a table, or the failure Word gives for a cell that is not there.
+  // `spare`: blank rows added ahead, which the user is not told of.
   static Reference<text::XText> Cell(const Reference<text::XTextTable>& t, int position, int row,
-                                     int column) {
+                                     int column, sal_Int32 spare = 0) {
     Reference<table::XCell> cell;
     if (row >= 1 && column >= 1) cell = t->getCellByName(CellName(column, row));
     if (!cell.is())
       throw Failure{"Запрошенная ячейка не существует: в таблице " + std::to_string(position) +
                     " нет ячейки (" + std::to_string(row) + ", " + std::to_string(column) +
-                    ") (строк: " + std::to_string(t->getRows()->getCount()) + ")."};
+                    ") (строк: " + std::to_string(t->getRows()->getCount() - spare) + ")."};
     return Reference<text::XText>(cell, UNO_QUERY_THROW);
   }
 
@@ -704,7 +748,7 @@ struct WriterSession::State {
     text->insertTextContent(at, object, true);
   }
 
-  // Part 4.3's block in one request: a new last row of table n; the number centred in cell 1;
+  // A data block in one request: a new last row of table n; the number centred in cell 1;
   // the picture justified in cell 2; the lines, left aligned in the block font, in cell 3. The
   // stage reached is in the reply also when a step fails.
   void AppendBlock(const wp::AppendBlock& r, wp::AppendBlock::Result& out) {
@@ -716,18 +760,17 @@ struct WriterSession::State {
     }
     HoldLayout(*d);
     Reference<text::XTextTable> table = Table(*d, r.table);
-    Reference<table::XTableRows> rows = Rows(*d, r.table);
-    const sal_Int32 row = rows->getCount() + 1;
-    rows->insertByIndex(row - 1, 1);
+    const sal_Int32 row = NewRow(*d, r.table);
+    const sal_Int32 spare = d->spare[r.table].rows;
     d->kept = false;
     out.stage = static_cast<std::uint8_t>(wp::Stage::kRowAdded);
 
-    Reference<text::XText> number = Cell(table, r.table, row, 1);
+    Reference<text::XText> number = Cell(table, r.table, row, 1, spare);
     out.stage = static_cast<std::uint8_t>(wp::Stage::kNumberCell);
     WriteCell(number, OUString::number(r.number),
               PropertyValues().Add("ParaAdjust", Any(Adjust(1))));
 
-    Reference<text::XText> picture = Cell(table, r.table, row, 2);
+    Reference<text::XText> picture = Cell(table, r.table, row, 2, spare);
     out.stage = static_cast<std::uint8_t>(wp::Stage::kPictureCell);
     Reference<text::XTextCursor> at =
         picture->createTextCursorByRange(Reference<text::XTextRange>(picture.get()));
@@ -735,7 +778,7 @@ struct WriterSession::State {
         ->setPropertyValue("ParaAdjust", Any(Adjust(3)));
     InsertPicture(*d, picture, Reference<text::XTextRange>(at.get()), r.png, r.width, r.height);
 
-    Reference<text::XText> lines = Cell(table, r.table, row, 3);
+    Reference<text::XText> lines = Cell(table, r.table, row, 3, spare);
     PropertyValues format;
     AddFont(format, r.font).Add("ParaAdjust", Any(Adjust(0)));
     WriteCell(lines, LinesText(r.lines), format);
@@ -942,6 +985,7 @@ template <class Request, auto Handler>
 std::string Run(State& s, const wp::Request& request) {
   wp::Reply<typename Request::Result> reply;
   s.failedDocument = 0;
+  if constexpr (!std::is_same_v<Request, wp::AppendBlock>) s.TrimSpareRows();
   try {
     (s.*Handler)(std::get<Request>(request), reply.result);
   } catch (...) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <vector>
 
 #include "files/picture.h"
 #include "report/docx_engine.h"
@@ -238,6 +239,24 @@ TEST_P(ReportOnEngine, EqualTablePositionsPutEveryBlockIntoOneTable) {
   EXPECT_EQ(rows[2].number, u"1"_s);
   EXPECT_EQ(rows[2].lines.at(3), u"В-скан"_s);
   EXPECT_TRUE(BlockRows(r.tables().at(1)).empty());
+}
+
+// A "send all" of many files gives one row per block in order, and no row besides them; the
+// next table is untouched until its own block comes.
+TEST_P(ReportOnEngine, ASendAllOfManyFilesGivesOneRowPerBlockAndNothingMore) {
+  ASSERT_TRUE(Create());
+  const TKD735FileContent m{RecordBuilder::Measurement().record};
+  const std::vector<const TKD735FileContent*> files(21, &m);
+  ASSERT_TRUE(report_->SendAllFiles(BlockKind::Measure, files, settings_));
+  ASSERT_TRUE(Send(BlockKind::Bscan, RecordBuilder::Bscan()));
+  DocxReader r(ResultFile());
+  const auto rows = BlockRows(r.tables().at(0));
+  ASSERT_EQ(rows.size(), files.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].number, QString::number(i + 1));
+    EXPECT_EQ(rows[i].lines.at(3), u"ИЗМЕРЕНИЕ"_s);
+  }
+  EXPECT_EQ(BlockRows(r.tables().at(1)).size(), 1u);
 }
 
 TEST_P(ReportOnEngine, ATablePositionPastTheLastTableGivesTheErrorAndNoRow) {
