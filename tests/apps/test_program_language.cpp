@@ -16,6 +16,7 @@
 
 #include "apps/common/program_runner.h"
 #include "tests/apps/program_rig.h"
+#include "tests/common/requirements.h"
 
 namespace kd735::gui_test {
 namespace {
@@ -51,8 +52,8 @@ QStringList DialogTexts(const std::function<void()>& open) {
 
 TEST(Language, QtsOwnDialogsAreRussianWhereTheSessionHasNoLocale) {
   const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-  if (!QFile::exists(translations + QStringLiteral("/qtbase_ru.qm")))
-    GTEST_SKIP() << "Qt's translations (qt6-translations-l10n) are not installed";
+  KD735_NEED(QFile::exists(translations + QStringLiteral("/qtbase_ru.qm")),
+             "Qt's translations (qt6-translations-l10n)");
   ASSERT_TRUE(kUnsetLocale);
   App();
   ASSERT_EQ(QLocale::system().language(), QLocale::C);

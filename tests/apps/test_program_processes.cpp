@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "tests/common/event_helpers.h"
+#include "tests/common/requirements.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ class ProgramProcessTest : public ::testing::Test {
     App();
     xvfb_ = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     xdotool_ = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-    if (xvfb_.isEmpty() || xdotool_.isEmpty()) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    KD735_NEED(!xvfb_.isEmpty() && !xdotool_.isEmpty(), "Xvfb or xdotool");
     ASSERT_TRUE(runtime_.isValid());
     // -displayfd: the server picks a free display and tells us its number.
     server_.setProgram(xvfb_);

@@ -7,6 +7,7 @@
 #include "apps/virtual/virtual_program.h"
 #include "link/libusb_bus.h"
 #include "tests/apps/gui_support.h"
+#include "tests/common/requirements.h"
 #include "tests/link/usb_testbed.h"
 
 namespace kd735::gui_test {
@@ -17,7 +18,7 @@ using testing::PumpUntil;
 TEST(ProgramOverUsb, VirtualProgramDrawsTheStreamAndSendsKeys) {
   App();
   test::UsbTestbed bed;  // before libusb starts
-  if (!bed.Active()) GTEST_SKIP() << "not running under umockdev's preload";
+  KD735_NEED(bed.Active(), "umockdev's preload library");
   const int devnum = bed.AddInstrument("00123", 5);
 
   LibusbBus bus;

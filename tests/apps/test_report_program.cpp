@@ -39,6 +39,7 @@
 #include "report/writer_engine.h"
 #include "tests/apps/program_rig.h"
 #include "tests/common/file_helpers.h"
+#include "tests/common/requirements.h"
 #include "tests/report/docx_reader.h"
 
 namespace kd735::gui_test {
@@ -498,7 +499,7 @@ TEST_F(ReportProgramTest, TheDescriptionIsCopiedAsRichTextAndSavedAsRtf) {
 
   // LibreOffice reads the same lines back.
   const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-  if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
+  KD735_NEED(!soffice.isEmpty(), "LibreOffice");
   QProcess convert;
   convert.setProgram(soffice);
   convert.setArguments({QStringLiteral("--headless"), QStringLiteral("--norestore"),
@@ -603,8 +604,7 @@ TEST_F(ReportProgramTest, CreatingTheDocumentThenSendingAllFilesFillsTheTable) {
 TEST_F(ReportProgramTest, TheReportIsSavedAsPdfWhereLibreOfficeIsInstalled) {
   auto* pdf = Find<QPushButton>("SaveReportPdfButton");
   EXPECT_FALSE(pdf->isEnabled()) << "no document yet";
-  if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
-    GTEST_SKIP() << "LibreOffice is not installed";
+  KD735_NEED(!QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty(), "LibreOffice");
   Find<QPushButton>("CreateWordDocBitBtn")->click();
   ASSERT_TRUE(WaitForReport());
   ASSERT_TRUE(pdf->isEnabled());

@@ -17,6 +17,7 @@
 #include "tests/common/cli_runner.h"
 #include "tests/common/file_helpers.h"
 #include "tests/common/full_disk.h"
+#include "tests/common/requirements.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
@@ -297,7 +298,7 @@ TEST_F(TableCli, CsvFollowsTheLocaleAndTheOptions) {
 
 TEST_F(TableCli, JsonForScripts) {
   const QString python = QStandardPaths::findExecutable(u"python3"_s);
-  if (python.isEmpty()) GTEST_SKIP() << "python3 is not installed";
+  KD735_NEED(!python.isEmpty(), "python3");
   const CliRun r =
       Kd735(QStringList{u"table"_s, u"--format"_s, u"json"_s, u"--min"_s, u"1,5"_s} + Files());
   ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();

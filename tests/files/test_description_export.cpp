@@ -14,6 +14,7 @@
 #include <pugixml.hpp>
 
 #include "files/description_export.h"
+#include "tests/common/requirements.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
@@ -227,7 +228,7 @@ QList<ReadParagraph> ReadFlatOdf(const pugi::xml_document& doc) {
 
 TEST(DescriptionRtf, LibreOfficeReadsTheSameLinesAndFormats) {
   const QString soffice = QStandardPaths::findExecutable(u"soffice"_s);
-  if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
+  KD735_NEED(!soffice.isEmpty(), "LibreOffice");
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const Description d = RecordAndTrickyLine();

@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 
 #include "files/file_record.h"
+#include "tests/common/requirements.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
@@ -88,7 +89,7 @@ TEST(RecordText, EveryByteDecodesToOneCharacter) {
 
   // The table is the code page as Qt's converter knows it, but for the undefined 0x98.
   QStringDecoder qt("windows-1251");
-  if (!qt.isValid()) GTEST_SKIP() << "this Qt has no Windows-1251 converter";
+  KD735_NEED(qt.isValid(), "Qt's Windows-1251 converter (ICU)");
   const QString expected =
       qt.decode(QByteArrayView(reinterpret_cast<const char*>(all.data()), qsizetype(all.size())));
   ASSERT_EQ(expected.size(), 256);

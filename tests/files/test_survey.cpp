@@ -8,6 +8,7 @@
 
 #include "files/survey.h"
 #include "files/survey_export.h"
+#include "tests/common/requirements.h"
 #include "tests/files/record_builder.h"
 
 namespace kd735 {
@@ -256,7 +257,7 @@ TEST(SurveyExport, CsvQuotesAndLocale) {
 // whole, nulls where there is no reading, integers for counts and codes.
 TEST(SurveyExport, JsonReadsInPython) {
   const QString python = QStandardPaths::findExecutable(u"python3"_s);
-  if (python.isEmpty()) GTEST_SKIP() << "python3 is not installed";
+  KD735_NEED(!python.isEmpty(), "python3");
   Survey survey({{2, 1200}, {0, 5}, {2, -150}, {2, 1200}});
   survey.entries[0].text = u"x \"y\"\n\\z"_s;
   survey.entries[0].source = u"/data/x.KDMesuare"_s;

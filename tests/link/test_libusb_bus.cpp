@@ -10,6 +10,7 @@
 #include "link/command_protocol.h"
 #include "link/libusb_bus.h"
 #include "tests/common/event_helpers.h"
+#include "tests/common/requirements.h"
 #include "tests/link/usb_testbed.h"
 
 // Readable failure messages.
@@ -37,9 +38,7 @@ std::optional<TUSBPnPInfo> FindInstrument(const std::vector<TUSBPnPInfo>& list) 
 
 class LibusbBusTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!bed_.Active()) GTEST_SKIP() << "not running under umockdev's preload";
-  }
+  void SetUp() override { KD735_NEED(bed_.Active(), "umockdev's preload library"); }
   test::UsbTestbed bed_;
 };
 

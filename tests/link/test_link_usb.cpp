@@ -14,6 +14,7 @@
 #include "link/link_controller.h"
 #include "tests/common/cli_runner.h"
 #include "tests/common/event_helpers.h"
+#include "tests/common/requirements.h"
 #include "tests/link/usb_testbed.h"
 
 namespace kd735 {
@@ -26,7 +27,7 @@ class LinkOverUsbTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    if (!bed_.Active()) GTEST_SKIP() << "not running under umockdev's preload";
+    KD735_NEED(bed_.Active(), "umockdev's preload library");
   }
   test::UsbTestbed bed_;  // before the bus: libusb must start inside the emulation
 };

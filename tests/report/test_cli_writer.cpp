@@ -8,6 +8,7 @@
 
 #include "files/local_file.h"
 #include "tests/common/cli_runner.h"
+#include "tests/common/requirements.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
 #include "tests/report/writer_support.h"
@@ -57,7 +58,7 @@ TEST_F(ReportCliWriter, StoresTheReportAsDocxAndAsPdf) {
   EXPECT_EQ(DocxReader::rows(tables[1]).size(), 2u);
 
   const QString pdftotext = QStandardPaths::findExecutable(u"pdftotext"_s);
-  if (pdftotext.isEmpty()) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+  KD735_NEED(!pdftotext.isEmpty(), "pdftotext (poppler-utils)");
   const QString pdf = dir_.filePath(u"report.pdf"_s);
   r = Report(pdf);
   ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -82,8 +83,8 @@ TEST_F(ReportCliWriter, RefusesAnOutputWriterDoesNotStore) {
 // build tree compiled into them: a copy elsewhere, or a build folder somebody else can write
 // into, must not run a kd735_writer it did not bring.
 TEST_F(ReportCliWriter, ACopiedProgramRunsNoHelperOfTheBuildTree) {
-  const QByteArray buildHelper = QByteArrayLiteral(KD735_BUILD_DIR) + "/report/writer/" +
-                                 QByteArrayLiteral("kd735_writer");
+  const QByteArray buildHelper =
+      QByteArrayLiteral(KD735_BUILD_DIR) + "/report/writer/" + QByteArrayLiteral("kd735_writer");
   QFile cli(QStringLiteral(KD735_CLI));
   ASSERT_TRUE(cli.open(QIODevice::ReadOnly));
   EXPECT_FALSE(cli.readAll().contains(buildHelper)) << "the build path is compiled in";

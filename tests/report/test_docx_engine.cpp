@@ -14,6 +14,7 @@
 #include <zip.h>
 
 #include "report/docx_engine.h"
+#include "tests/common/requirements.h"
 #include "tests/report/docx_reader.h"
 
 namespace kd735 {
@@ -507,8 +508,7 @@ TEST_F(DocxEngineTest, ACopyIsStoredAsDocxOrPdfAndNeverOverTheReport) {
 }
 
 TEST_F(DocxEngineTest, APdfCopyIsMadeWithLibreOffice) {
-  if (QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty())
-    GTEST_SKIP() << "LibreOffice is not installed";
+  KD735_NEED(!QStandardPaths::findExecutable(QStringLiteral("soffice")).isEmpty(), "LibreOffice");
   NewDocument();
   ASSERT_TRUE(word_->FillVariables({{QStringLiteral("NUMBER"), QStringLiteral("0078")}}));
   const QString pdf = dir_.filePath(QStringLiteral("report.pdf"));
@@ -812,7 +812,7 @@ TEST_F(DocxEngineTest, Word97TemplateWithoutLibreOfficeNamesTheProblem) {
 
 TEST_F(DocxEngineTest, Word97TemplateIsConvertedWithLibreOffice) {
   const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-  if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice is not installed";
+  KD735_NEED(!soffice.isEmpty(), "LibreOffice");
   // Make a Word 97 template from the default one.
   QProcess p;
   p.start(soffice,

@@ -16,6 +16,7 @@
 #include "report/word_backend.h"
 #include "report/word_report.h"
 #include "report/writer_engine.h"
+#include "tests/common/requirements.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
 #include "tests/report/writer_support.h"
@@ -373,7 +374,7 @@ TEST_P(WriterReadBack, PythonDocxReadsVariablesRowsAndPictures) {
   const QString path = ResultFile();
   QString error;
   const std::optional<QStringList> read = testing::PythonDocxSummary(path, &error);
-  if (!read) GTEST_SKIP() << error.toStdString();
+  KD735_NEED(read.has_value(), "python3-docx");
   ASSERT_TRUE(error.isEmpty()) << error.toStdString();
   const QStringList& out = *read;
   EXPECT_TRUE(out.contains(u"var NUMBER 0001"_s)) << out.join(u'\n').toStdString();
@@ -392,7 +393,7 @@ TEST_P(WriterReadBack, PythonDocxReadsVariablesRowsAndPictures) {
 
 TEST_P(WriterReadBack, PdfShowsTheValuesAndTheBlocks) {
   const QString pdftotext = QStandardPaths::findExecutable(u"pdftotext"_s);
-  if (pdftotext.isEmpty()) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+  KD735_NEED(!pdftotext.isEmpty(), "pdftotext (poppler-utils)");
   MakeReport();
   const QString pdf = dir_.filePath(u"result.pdf"_s);
   const PortStatus saved = StoreCopy(pdf);

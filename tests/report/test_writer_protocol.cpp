@@ -16,6 +16,7 @@
 #include "report/writer_engine.h"
 #include "report/writer_pipe.h"
 #include "report/writer_protocol.h"
+#include "tests/common/requirements.h"
 
 namespace kd735 {
 namespace {
@@ -114,7 +115,7 @@ TEST(WriterReply, ResultsComeWithAFailureAndARefusalHasNone) {
 // The helper itself answers a malformed request with the refusal and goes on serving.
 TEST(WriterHelper, RefusesAMalformedRequestAndGoesOn) {
   const QString helper = QStringLiteral(KD735_WRITER_HELPER);
-  if (helper.isEmpty()) GTEST_SKIP() << "kd735_writer is not built (no LibreOffice SDK)";
+  KD735_NEED(!helper.isEmpty(), "The LibreOffice SDK (kd735_writer is not built)");
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   std::vector<std::string> env;

@@ -21,6 +21,7 @@
 
 #include "report/word_backend.h"  // the engines' names, for the tests of both
 #include "report/writer_engine.h"
+#include "tests/common/requirements.h"
 
 namespace kd735::testing {
 
@@ -34,12 +35,12 @@ inline QString WriterMissing() {
   return {};
 }
 
-// Where the set-up installs LibreOffice (CI: scripts/test.sh sets KD735_REQUIRE_WRITER), a
+// After the test set-up, which installs LibreOffice and its SDK (KD735_REQUIRE_SETUP), a
 // missing Writer fails the test instead of skipping it.
 #define KD735_SKIP_WITHOUT_WRITER()                                                    \
   do {                                                                                 \
     if (const QString why = ::kd735::testing::WriterMissing(); !why.isEmpty()) {       \
-      if (qEnvironmentVariableIsSet("KD735_REQUIRE_WRITER"))                           \
+      if (::kd735::testing::SetUpInstalledEverything())                                \
         FAIL() << "LibreOffice Writer is required here: " << why.toStdString();        \
       GTEST_SKIP() << "LibreOffice Writer cannot be used here: " << why.toStdString(); \
     }                                                                                  \
