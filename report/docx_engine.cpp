@@ -29,6 +29,17 @@ QString NoDocument() {
 }
 QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
 
+// The run format of a block font, in Word's automatic colour.
+DocxRunFormat RunFormatOf(const BlockFont& font) {
+  DocxRunFormat format;
+  format.fontName = font.name;
+  format.halfPoints = static_cast<int>(std::lround(font.size * 2.0));
+  format.bold = font.bold;
+  format.italic = font.italic;
+  format.color = QStringLiteral("auto");
+  return format;
+}
+
 PortStatus MissingCell(pugi::xml_node row, int table, int rowNumber, int column) {
   return PortStatus::Error(
       QStringLiteral("Запрошенная ячейка не существует: в таблице %1 нет ячейки (%2, %3) "
@@ -290,14 +301,8 @@ PortStatus DocxEngine::AppendBlock(const DataBlock& block, BlockOutcome* outcome
   if (!cell) return MissingCell(newRow, n, row, 3);
   if (block.font.size < kMinFontPoints || block.font.size > kMaxFontPoints)
     return PortStatus::Error(QStringLiteral("Значение вне допустимого диапазона."));
-  DocxRunFormat font;
-  font.fontName = block.font.name;
-  font.halfPoints = static_cast<int>(std::lround(block.font.size * 2.0));
-  font.bold = block.font.bold;
-  font.italic = block.font.italic;
-  font.color = QStringLiteral("auto");
   docx.SetAlignment(DocxRange{cell}, "left");
-  docx.InsertText(DocxRange{cell}, block.lines.join(u'\n'), font);
+  docx.InsertText(DocxRange{cell}, block.lines.join(u'\n'), RunFormatOf(block.font));
   outcome->reached = BlockStage::kComplete;
   outcome->documentName = doc.name;
   return {};
@@ -311,12 +316,7 @@ PortStatus DocxEngine::AppendSummary(const SummaryTable& summary, SummaryOutcome
     return {};
   }
   OpenDocument& doc = documents_.back();
-  DocxRunFormat font;
-  font.fontName = summary.font.name;
-  font.halfPoints = static_cast<int>(std::lround(summary.font.size * 2.0));
-  font.bold = summary.font.bold;
-  font.italic = summary.font.italic;
-  doc.docx->AppendSummary(summary.heading, summary.rows, font);
+  doc.docx->AppendSummary(summary.heading, summary.rows, RunFormatOf(summary.font));
   doc.dirty = true;
   outcome->documentName = doc.name;
   return {};

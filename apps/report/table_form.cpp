@@ -148,24 +148,19 @@ TTableForm::TTableForm(ListKind kind, FileListModel& list, TMainForm& owner)
   connect(escape, &QShortcut::activated, this, &QWidget::close);
 
   // The list as it changes; a hidden window catches up when it is shown again.
+  auto follows = [this](void (SurveyTableModel::*change)(int, int, SurveyTable)) {
+    return [this, change](const QModelIndex&, int first, int last) {
+      if (!isVisible()) {
+        stale_ = true;
+        return;
+      }
+      (model_.*change)(first, last, MakeTable());
+      ShowStatistics();
+    };
+  };
   connect(&list_, &QAbstractItemModel::rowsInserted, this,
-          [this](const QModelIndex&, int first, int last) {
-            if (!isVisible()) {
-              stale_ = true;
-              return;
-            }
-            model_.RowsInserted(first, last, MakeTable());
-            ShowStatistics();
-          });
-  connect(&list_, &QAbstractItemModel::rowsRemoved, this,
-          [this](const QModelIndex&, int first, int last) {
-            if (!isVisible()) {
-              stale_ = true;
-              return;
-            }
-            model_.RowsRemoved(first, last, MakeTable());
-            ShowStatistics();
-          });
+          follows(&SurveyTableModel::RowsInserted));
+  connect(&list_, &QAbstractItemModel::rowsRemoved, this, follows(&SurveyTableModel::RowsRemoved));
   connect(&list_, &QAbstractItemModel::modelReset, this, &TTableForm::Follow);
   connect(&list_, &QAbstractItemModel::layoutChanged, this, &TTableForm::Follow);
   connect(&list_, &QAbstractItemModel::dataChanged, this, &TTableForm::Follow);
