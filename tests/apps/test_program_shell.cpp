@@ -15,6 +15,7 @@
 
 #include "apps/common/program_shell.h"
 #include "files/runtime_folder.h"
+#include "tests/common/other_user.h"
 
 namespace kd735 {
 namespace {
@@ -50,8 +51,8 @@ class Environment {
 // anyone to take: nobody takes both the name this program would make (runtime-<uid>) and the one
 // Qt falls back to (runtime-<user name>). The guard still keeps a second program out.
 TEST(InstanceGuard, AnotherUserCannotSwitchItOff) {
-  const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-  if (::geteuid() != 0 || setpriv.isEmpty()) GTEST_SKIP() << "needs root and setpriv";
+  if (const QString why = testing::OtherUserUnavailable(); !why.isEmpty())
+    GTEST_SKIP() << why.toStdString();
   QTemporaryDir base;
   ASSERT_EQ(::chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
   const QString shared = base.filePath("tmp");
@@ -63,13 +64,9 @@ TEST(InstanceGuard, AnotherUserCannotSwitchItOff) {
   const QStringList taken = {
       shared + QStringLiteral("/runtime-%1").arg(::geteuid()),
       shared + QStringLiteral("/runtime-") + QString::fromLocal8Bit(me->pw_name)};
-  QProcess mkdir;
-  mkdir.start(setpriv, QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "mkdir",
-                                   "-m", "0777"} +
-                           taken);
-  ASSERT_TRUE(mkdir.waitForFinished(10000));
-  // Root with setpriv can always act as nobody: a refusal is the test's own fault.
-  ASSERT_EQ(mkdir.exitCode(), 0) << "cannot act as nobody: " << mkdir.readAllStandardError().data();
+  QByteArray error;
+  ASSERT_TRUE(testing::RunAsNobody(QStringList{"mkdir", "-m", "0777"} + taken, &error))
+      << error.data();
 
   Environment env;
   env.Set("TMPDIR", shared);

@@ -20,6 +20,7 @@
 
 #include "files/atomic_file.h"
 #include "tests/common/file_helpers.h"
+#include "tests/common/other_user.h"
 
 namespace kd735 {
 namespace {
@@ -125,8 +126,8 @@ TEST(AtomicFile, LinksOfOtherUsersInSharedFoldersAreNotFollowed) {
 // The same with a second user at work: nobody plants the link in a sticky folder everyone may
 // write to; root's write is refused and root's own file stays as it was.
 TEST(AtomicFile, LinkPlantedByAnotherUserIsRefused) {
-  const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-  if (::geteuid() != 0 || setpriv.isEmpty()) GTEST_SKIP() << "needs root and setpriv";
+  if (const QString why = testing::OtherUserUnavailable(); !why.isEmpty())
+    GTEST_SKIP() << why.toStdString();
   QTemporaryDir dir;
   ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
   const QString shared = dir.filePath("shared");
@@ -135,12 +136,8 @@ TEST(AtomicFile, LinkPlantedByAnotherUserIsRefused) {
   const QString victim = dir.filePath(".profile");
   Put(victim, "mine");
   const QString output = shared + "/report.docx";
-  QProcess ln;
-  ln.start(setpriv,
-           {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "ln", "-s", victim, output});
-  ASSERT_TRUE(ln.waitForFinished(10000));
-  // Root with setpriv can always act as nobody: a refusal is the test's own fault.
-  ASSERT_EQ(ln.exitCode(), 0) << "cannot act as nobody: " << ln.readAllStandardError().data();
+  QByteArray error;
+  ASSERT_TRUE(testing::RunAsNobody({"ln", "-s", victim, output}, &error)) << error.data();
   struct stat planted {};
   ASSERT_EQ(::lstat(QFile::encodeName(output).constData(), &planted), 0);
   ASSERT_EQ(planted.st_uid, 65534u);

@@ -24,6 +24,7 @@
 #include "files/picture.h"
 #include "report/writer_engine.h"
 #include "report/writer_pipe.h"
+#include "tests/common/other_user.h"
 #include "tests/files/record_builder.h"
 #include "tests/report/docx_reader.h"
 #include "tests/report/writer_support.h"
@@ -194,8 +195,7 @@ TEST_F(WriterLifecycle, ThePipeIsTheUsersAloneWhateverTheUmask) {
 class OtherUser {
  public:
   static QString Unavailable() {
-    if (geteuid() != 0) return u"switching users needs root"_s;
-    if (QStandardPaths::findExecutable(u"setpriv"_s).isEmpty()) return u"setpriv is missing"_s;
+    if (const QString why = testing::OtherUserUnavailable(); !why.isEmpty()) return why;
     if (!QFileInfo::exists(u"/usr/bin/python3"_s)) return u"python3 is missing"_s;
     return {};
   }
@@ -223,9 +223,10 @@ while True:
         sys.stdin.read(); break
 print("connections", connected, flush=True)
 )";
-    process_.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
-                                  u"--"_s, u"/usr/bin/python3"_s, u"-c"_s,
-                                  QString::fromLatin1(kScript), path, QString::fromLatin1(mode)});
+    process_.start(u"setpriv"_s,
+                   testing::AsNobody() + QStringList{u"/usr/bin/python3"_s, u"-c"_s,
+                                                     QString::fromLatin1(kScript), path,
+                                                     QString::fromLatin1(mode)});
     return process_.waitForReadyRead(10000) && process_.readLine().trimmed() == "ready";
   }
   // The listener's count of connections, once its input is closed.
